@@ -1,0 +1,87 @@
+// Start-up order and the services the lower layers borrow from the GUI.
+#include "app/Startup.h"
+
+#include "app/App.h"
+#include "app/MainMenuBar.h"
+#include "app/Window1.h"
+#include "runtime/Services.h"
+
+#include <QMessageBox>
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+namespace {
+
+App::VersionData productVersion()
+{
+    App::VersionData version;
+    version.majorVersion = 1;
+    version.minorVersion = 0;
+    version.bugVersion = 1;
+    version.nonReleaseVersion = 0;
+    version.stageCode = 0;
+    version.longVersion = QStringLiteral("1.0.1");
+    version.shortVersion = QStringLiteral("1.0.1");
+    version.packageInfo = QStringLiteral("1.0.1 (development) - hands a signature key to a phone");
+    return version;
+}
+
+} // namespace
+
+App* EarlyStartup(int& argc, char** argv)
+{
+    // Fractional scale factors pass through unrounded; the pairing code rounds its modules to
+    // whole device pixels itself.
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+    InitFileTypes();
+    return NewAppInstance(argc, argv);
+}
+
+void InitFileTypes() {}
+
+App* NewAppInstance(int& argc, char** argv)
+{
+    auto* app = new App(argc, argv);
+    app->Constructor();
+    app->setApplicationName(QStringLiteral("Zorvik_QRCode"));
+    app->setVersion(productVersion());
+    app->setMenuBar(MainMenuBar::instance());
+    runtime::Services::setBeepHandler([] { QApplication::beep(); });
+    runtime::Services::setMessageBoxHandler([](const QString& text) {
+        QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), text,
+                        QMessageBox::Ok);
+        box.exec();
+    });
+    return app;
+}
+
+void LateStartup()
+{
+    MakeDefaultView();
+}
+
+void MakeDefaultView()
+{
+    Window1::instance();
+}
+
+int Main(int& argc, char** argv)
+{
+    std::unique_ptr<App> app;
+    try {
+        app.reset(EarlyStartup(argc, argv));
+        LateStartup();
+        const int code = App::exec();
+        Window1::releaseInstance();
+        return code;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Unexpected failure: %s\n", e.what());
+        if (app)
+            QMessageBox::critical(nullptr, QStringLiteral("Zorvik_QRCode"),
+                                  QStringLiteral("Unexpected failure: ") + QString::fromUtf8(e.what()));
+        return 1;
+    }
+}

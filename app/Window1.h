@@ -1,0 +1,84 @@
+// The main window: the key list, the pairing code, and the key server it owns.
+#pragma once
+
+#include "runtime/FolderItem.h"
+#include "server/HTTPServer.h"
+
+#include <QMainWindow>
+
+#include <functional>
+
+class Canvas;
+class QAction;
+class QComboBox;
+class QLabel;
+class QMenu;
+
+/// What the window reads of the world. The product uses the defaults; tests substitute.
+struct Window1Options {
+    std::function<runtime::FolderItem()> documents = &runtime::FolderItem::documents;
+    std::function<int()> currentYear;  // default: the year of the current local date
+    std::function<QString()> localAddress; // default: runtime::localLanAddress
+    quint16 port = server::HTTPServer::kPort;
+    server::ServerLimits limits;
+};
+
+class Window1 : public QMainWindow {
+    Q_OBJECT
+
+public:
+    static constexpr int kContentWidth = 806;
+    static constexpr int kContentHeight = 340;
+
+    /// Builds the window (menu bar, settings, controls); open() shows it and opens it.
+    explicit Window1(Window1Options options = {});
+    ~Window1() override;
+
+    /// The shared main window; the first call creates, shows and opens it.
+    static Window1* instance();
+    /// Destroys the shared main window, if there is one.
+    static void releaseInstance();
+
+    void open();
+
+    Canvas* Canvas1() const;
+    QComboBox* PopupMenu1() const;
+    QLabel* Label1() const;
+    QLabel* Label2() const;
+    QLabel* version() const;
+
+    void PopupMenu1_Change();
+
+    QMenu* EditMenu() const;
+    QAction* EditSelectAll() const;
+    QAction* EditSeparator2() const;
+    QAction* EditClear() const;
+    QAction* EditPaste() const;
+    QAction* EditCopy() const;
+    QAction* EditCut() const;
+    QAction* EditSeparator1() const;
+    QAction* EditUndo() const;
+    QMenu* FileMenu() const;
+    QAction* FileQuit() const;
+
+    void Event_Open();
+    void Event_Close();
+    void generate();
+    void initmenu();
+
+    /// Documents/KELVANOR2/Clefs2; unset unless all three levels existed when the window opened.
+    runtime::FolderItem fkeyfolderpath;
+    /// The key server, created when the window opens; owned by the window.
+    server::HTTPServer* mServer = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Layout();
+    void CreateControls();
+    void CreateControls0();
+    QAction* menuItem(const char* name) const;
+
+    Window1Options m_options;
+};

@@ -1,0 +1,45 @@
+// A file-system entry that may or may not exist, with a folder's entries numbered from 1 in the
+// order the file system enumerates them.
+#pragma once
+
+#include <QString>
+
+namespace runtime {
+
+class FolderItem {
+public:
+    /// An unset item: exists() is false and every child or entry of it is unset too.
+    FolderItem() = default;
+    explicit FolderItem(QString path);
+
+    /// The user's Documents folder as the platform reports it; unset when it reports none.
+    static FolderItem documents();
+
+    bool isNull() const { return m_path.isEmpty(); }
+    QString path() const { return m_path; }
+
+    /// The entry called `name` inside this folder, whether or not it exists. A name that is
+    /// empty, "." or "..", or that holds a path separator, never names a child: unset.
+    FolderItem child(const QString& name) const;
+
+    /// The entry exists (a folder, a plain file or anything else; a dangling link does not).
+    bool exists() const;
+
+    /// The entry is a regular file, or a link to one.
+    bool isRegularFile() const;
+
+    /// How many entries the folder holds right now, hidden ones included; 0 for a non-folder.
+    int count() const;
+
+    /// Entry `position` (1 to count()) as the folder enumerates them right now, unsorted;
+    /// unset when the position is out of range at the moment of the call.
+    FolderItem item(int position) const;
+
+    /// The entry's name with its extension, as the user sees it.
+    QString displayName() const;
+
+private:
+    QString m_path;
+};
+
+} // namespace runtime

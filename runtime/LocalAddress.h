@@ -1,0 +1,37 @@
+// The address a phone on the same network can reach this computer at: the primary LAN IPv4
+// address, never the wildcard the server listens on.
+#pragma once
+
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+
+namespace runtime {
+
+/// What the address choice needs to know of one network interface.
+struct InterfaceInfo {
+    QString name;
+    bool up = false;
+    bool running = false;
+    bool loopback = false;
+    bool pointToPoint = false;
+    /// A container bridge, VPN tunnel, hypervisor host-only adapter or the like.
+    bool isVirtual = false;
+    /// The interface that carries the default route.
+    bool defaultRoute = false;
+    QList<QHostAddress> addresses;
+};
+
+/// The best IPv4 address among `interfaces`: interfaces that are up and running, not loopback
+/// or point-to-point, no 169.254/16 address; real adapters before virtual ones, then the one
+/// with the default route, then private ranges, then the rest, keeping the given order among
+/// equals. "127.0.0.1" when nothing qualifies.
+QString chooseLanAddress(const QList<InterfaceInfo>& interfaces);
+
+/// This machine's interfaces as the choice sees them, read afresh.
+QList<InterfaceInfo> systemInterfaces();
+
+/// chooseLanAddress(systemInterfaces()).
+QString localLanAddress();
+
+} // namespace runtime
