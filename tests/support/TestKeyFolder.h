@@ -1,0 +1,30 @@
+// A throw-away home folder holding Documents/KELVANOR2/Clefs2, with helpers to fill it.
+#pragma once
+
+#include "runtime/FolderItem.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+/// `characters` characters of ASCII key text, different for each seed.
+QByteArray keyText(int characters, int seed = 0);
+
+class TestKeyFolder {
+public:
+    /// Creates the home folder and, with `withKeysFolder`, the keys folder inside it.
+    explicit TestKeyFolder(bool withKeysFolder = true);
+
+    QString home() const { return m_home.path(); }
+    QString documents() const { return home() + QStringLiteral("/Documents"); }
+    QString keys() const { return documents() + QStringLiteral("/KELVANOR2/Clefs2"); }
+    runtime::FolderItem keysItem() const { return runtime::FolderItem(keys()); }
+
+    /// Writes `content` to the keys folder under `name`; returns the content.
+    QByteArray write(const QString& name, const QByteArray& content) const;
+    /// Writes a key of `characters` ASCII characters; returns its text.
+    QByteArray addKey(const QString& name, int characters = 4000, int seed = 0) const;
+
+private:
+    QTemporaryDir m_home;
+};

@@ -1,0 +1,182 @@
+// The key server's answers, byte for byte, to every kind of request the phone or others send.
+#include "runtime/Services.h"
+#include "server/RequestHandler.h"
+#include "support/TestKeyFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+#include <sys/stat.h>
+
+using server::RequestHandler;
+
+namespace {
+
+// The bodies the phone app matches, written out independently of the product's constants.
+const QByteArray kNoPath = "<ERR>-2</ERR><ERRH>Aucun chemin dans l'url</ERRH>";
+const QByteArray kNoKey = "<ERR>-3</ERR><ERRH>Aucune clef demand\xc3\xa9" "e !</ERRH>";
+const QByteArray kNotSelected =
+    "<ERR>-4</ERR><ERRH>La clef demand\xc3\xa9" "e n'est pas celle indiqu\xc3\xa9" "e dans le menu "
+    "de l'application de l'ordinateur !</ERRH>";
+const QByteArray kNotFound =
+    "<ERR>-43</ERR><ERRH>La clef demand\xc3\xa9" "e est introuvable sur l'ordinateur !</ERRH>";
+const QByteArray kUnreadable =
+    "<ERR>-49</ERR><ERRH>Impossible de lire la clef de l'ordinateur !</ERRH>";
+const QByteArray kBadSize =
+    "<ERR>-33</ERR><ERRH>Taille de clef de signature incoh\xc3\xa9rente !</ERRH>";
+const QByteArray kUnknown = "<ERR>-1</ERR><ERRH>Erreur inconnue</ERRH>";
+const QByteArray kNoReply = "(no reply)";
+
+QByteArray wire(const QByteArray& body)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: "
+           + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+QByteArray success(const QByteArray& name, const QByteArray& text)
+{
+    return "<B>1</B><F>" + name + "</F><D>" + text + "</D>";
+}
+
+QByteArray get(const QByteArray& path)
+{
+    return "GET " + path + " HTTP/1.1\r\nHost: 192.168.1.20:10999\r\nAccept: */*\r\n\r\n";
+}
+
+} // namespace
+
+class TestRequestHandler : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void errorBodiesOnTheWire_data();
+    void errorBodiesOnTheWire();
+    void replies_data();
+    void replies();
+
+private:
+    TestKeyFolder m_folder;
+    QString m_selected;
+    RequestHandler m_handler{server::KeySource{
+        [this] { return m_selected; },
+        [this] { return m_folder.keysItem(); },
+    }};
+    QByteArray m_alpha;
+};
+
+void TestRequestHandler::initTestCase()
+{
+    m_alpha = m_folder.addKey(QStringLiteral("alpha.126.key"), 4000);
+    for (const int size : {0, 3000, 3001, 4999, 5000})
+        m_folder.addKey(QStringLiteral("k%1.126.key").arg(size), size, size);
+    // 3001 two-byte characters: 6002 bytes, but a valid key by its characters.
+    QByteArray accented;
+    for (int i = 0; i < 3001; ++i)
+        accented += "\xc3\xa9";
+    m_folder.write(QStringLiteral("accent.126.key"), accented);
+    m_folder.write(QStringLiteral("huge.126.key"), QByteArray(30000, 'A'));
+    m_folder.addKey(QStringLiteral("Beta.126.key"), 3500, 7);
+    QVERIFY(QDir(m_folder.keys()).mkdir(QStringLiteral("dir.126.key")));
+    QVERIFY(::mkfifo(QFile::encodeName(m_folder.keys() + "/fifo.126.key").constData(), 0600) == 0);
+    // A regular file whose read fails part-way: reading this process's memory at offset 0.
+    QVERIFY(QFile::link(QStringLiteral("/proc/self/mem"), m_folder.keys() + "/mem.126.key"));
+}
+
+void TestRequestHandler::errorBodiesOnTheWire_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("contentLength");
+    QTest::newRow("-2") << kNoPath << 49;
+    QTest::newRow("-3") << kNoKey << 49;
+    QTest::newRow("-4") << kNotSelected << 117;
+    QTest::newRow("-43") << kNotFound << 79;
+    QTest::newRow("-49") << kUnreadable << 71;
+    QTest::newRow("-33") << kBadSize << 69;
+    QTest::newRow("-1") << kUnknown << 41;
+}
+
+// Guards the expectations below: the lengths the phone app was written against.
+void TestRequestHandler::errorBodiesOnTheWire()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, contentLength);
+    QCOMPARE(body.size(), contentLength);
+    QVERIFY(wire(body).contains("Content-Length: " + QByteArray::number(contentLength) + "\r\n"));
+}
+
+void TestRequestHandler::replies_data()
+{
+    QTest::addColumn<QString>("selected");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("body");
+
+    const QString alpha = QStringLiteral("alpha.126.key");
+    // clang-format off
+    QTest::newRow("selected key") << alpha << get("/alpha.126.key") << success("alpha.126.key", m_alpha);
+    QTest::newRow("bare request line") << alpha << QByteArray("GET /alpha.126.key HTTP/1.1\r\n") << success("alpha.126.key", m_alpha);
+    QTest::newRow("lower-case method") << alpha << QByteArray("get /alpha.126.key HTTP/1.1\r\n\r\n") << success("alpha.126.key", m_alpha);
+    QTest::newRow("mixed-case method") << alpha << QByteArray("gEt /alpha.126.key HTTP/1.1\r\n\r\n") << success("alpha.126.key", m_alpha);
+    QTest::newRow("line ends in LF only") << alpha << QByteArray("GET /alpha.126.key HTTP/1.1\nHost: x\n\n") << success("alpha.126.key", m_alpha);
+    QTest::newRow("LF right after the path") << alpha << QByteArray("GET /alpha.126.key\nHost: x\n") << kNotSelected;
+    QTest::newRow("two requests in one piece") << alpha << get("/other.126.key") + get("/alpha.126.key") << kNotSelected;
+    QTest::newRow("root path") << alpha << get("/") << kNoKey;
+    QTest::newRow("method alone") << alpha << QByteArray("GET\r\n\r\n") << kNoPath;
+    QTest::newRow("method alone, no line end") << alpha << QByteArray("GET") << kNoPath;
+    QTest::newRow("two spaces before the path") << alpha << QByteArray("GET  /alpha.126.key HTTP/1.1\r\n") << kNoPath;
+    QTest::newRow("path without slash") << alpha << get("alpha.126.key") << kNoPath;
+    QTest::newRow("absolute URL") << alpha << get("http://h/alpha.126.key") << kNoPath;
+    QTest::newRow("other key than selected") << alpha << get("/Beta.126.key") << kNotSelected;
+    QTest::newRow("not selected and missing: -4 first") << alpha << get("/missing.126.key") << kNotSelected;
+    QTest::newRow("nothing selected") << QString() << get("/alpha.126.key") << kNotSelected;
+    QTest::newRow("query part kept") << alpha << get("/alpha.126.key?x=1") << kNotSelected;
+    QTest::newRow("percent escape kept") << alpha << get("/alpha%2E126.key") << kNotSelected;
+    QTest::newRow("plus kept") << QStringLiteral("a b.126.key") << get("/a+b.126.key") << kNotSelected;
+    QTest::newRow("escape looked up undecoded") << QStringLiteral("alpha%2E126.key") << get("/alpha%2E126.key") << kNotFound;
+    QTest::newRow("path traversal") << QStringLiteral("../Clefs2/alpha.126.key") << get("/../Clefs2/alpha.126.key") << kNotFound;
+    QTest::newRow("deleted after listing") << QStringLiteral("gone.126.key") << get("/gone.126.key") << kNotFound;
+    QTest::newRow("case differs from selection, request case found") << QStringLiteral("beta.126.KEY") << get("/Beta.126.key") << success("Beta.126.key", keyText(3500, 7));
+    QTest::newRow("case differs, looked up as requested") << alpha << get("/ALPHA.126.KEY") << kNotFound;
+    QTest::newRow("directory named like the key") << QStringLiteral("dir.126.key") << get("/dir.126.key") << kUnreadable;
+    QTest::newRow("FIFO named like the key") << QStringLiteral("fifo.126.key") << get("/fifo.126.key") << kUnreadable;
+    QTest::newRow("empty key") << QStringLiteral("k0.126.key") << get("/k0.126.key") << kBadSize;
+    QTest::newRow("3000 characters") << QStringLiteral("k3000.126.key") << get("/k3000.126.key") << kBadSize;
+    QTest::newRow("3001 characters") << QStringLiteral("k3001.126.key") << get("/k3001.126.key") << success("k3001.126.key", keyText(3001, 3001));
+    QTest::newRow("4999 characters") << QStringLiteral("k4999.126.key") << get("/k4999.126.key") << success("k4999.126.key", keyText(4999, 4999));
+    QTest::newRow("5000 characters") << QStringLiteral("k5000.126.key") << get("/k5000.126.key") << kBadSize;
+    QTest::newRow("3001 two-byte characters") << QStringLiteral("accent.126.key") << get("/accent.126.key") << success("accent.126.key", QByteArray("\xc3\xa9").repeated(3001));
+    QTest::newRow("far too large") << QStringLiteral("huge.126.key") << get("/huge.126.key") << kBadSize;
+    QTest::newRow("read fails part-way") << QStringLiteral("mem.126.key") << get("/mem.126.key") << kUnknown;
+    QTest::newRow("POST") << alpha << QByteArray("POST /alpha.126.key HTTP/1.1\r\n\r\n") << kNoReply;
+    QTest::newRow("HEAD") << alpha << QByteArray("HEAD /alpha.126.key HTTP/1.1\r\n\r\n") << kNoReply;
+    QTest::newRow("GET as a prefix") << alpha << QByteArray("GETX /alpha.126.key HTTP/1.1\r\n\r\n") << kNoReply;
+    QTest::newRow("second piece of a split line") << alpha << QByteArray("6.key HTTP/1.1\r\n\r\n") << kNoReply;
+    QTest::newRow("empty data") << alpha << QByteArray() << kNoReply;
+    QTest::newRow("blank line") << alpha << QByteArray("\r\n") << kNoReply;
+    // clang-format on
+}
+
+void TestRequestHandler::replies()
+{
+    QFETCH(QString, selected);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, body);
+    m_selected = selected;
+
+    const quint64 beepsBefore = runtime::Services::beepCount();
+    const std::optional<QByteArray> reply = m_handler.handle(request);
+    const quint64 beeps = runtime::Services::beepCount() - beepsBefore;
+
+    if (body == kNoReply) {
+        QVERIFY(!reply);
+        QCOMPARE(beeps, 0u);
+        return;
+    }
+    QVERIFY(reply);
+    QCOMPARE(*reply, wire(body));
+    QCOMPARE(beeps, 1u);
+}
+
+QTEST_GUILESS_MAIN(TestRequestHandler)
+#include "tst_requesthandler.moc"

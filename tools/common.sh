@@ -1,0 +1,36 @@
+# Shared by the run and test commands: installs missing Debian packages and builds.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libqrcodegencpp-dev)
+
+# Installs those of the named Debian packages that are not installed yet; quick when none is.
+ensure_packages() {
+    local missing=() package
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+            || missing+=("$package")
+    done
+    ((${#missing[@]} == 0)) && return 0
+    echo "Installing Debian packages: ${missing[*]}"
+    local sudo=()
+    ((EUID == 0)) || sudo=(sudo)
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo[@]}" apt-get update -qq
+    "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# build DIR [cmake options...]: configures (once) and builds the project in $ROOT/DIR.
+build() {
+    local dir="$ROOT/$1"
+    shift
+    cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$dir"
+}
+
+# A display number with no X server on it.
+free_display() {
+    local n=99
+    while [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]]; do n=$((n + 1)); done
+    echo "$n"
+}
