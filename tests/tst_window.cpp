@@ -1,4 +1,299 @@
+// The main window without a display: its build, its opening, its key list and pairing code.
+#include "app/App.h"
+#include "app/Canvas.h"
+#include "app/MainMenuBar.h"
+#include "app/Startup.h"
+#include "app/Window1.h"
+#include "pairing/PairingPayload.h"
+#include "support/QrDecode.h"
+#include "support/TestKeyFolder.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QSignalSpy>
 #include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_GUILESS_MAIN(T)
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+const QString kAddress = QStringLiteral("192.168.1.20");
+
+Window1Options optionsFor(const QString& documents)
+{
+    Window1Options options;
+    options.documents = [documents] { return runtime::FolderItem(documents); };
+    options.currentYear = [] { return 2026; };
+    options.localAddress = [] { return kAddress; };
+    options.port = 0;
+    return options;
+}
+
+QByteArray shownPayload(const Window1& window)
+{
+    const QList<DecodedQr> found = decodeQrCodes(window.Canvas1()->backdrop());
+    return found.size() == 1 ? found.first().bytes : QByteArray();
+}
+
+QByteArray payloadFor(const QString& key)
+{
+    return pairing::pairingPayload(kAddress, key).toUtf8();
+}
+
+} // namespace
+
+class TestWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startUpObjects();
+    void controlsBeforeOpening();
+    void controlGeometry_data();
+    void controlGeometry();
+    void fixedSizeWindow();
+    void menuBar_data();
+    void menuBar();
+    void keysFolderLookup_data();
+    void keysFolderLookup();
+    void openingListsKeysAndDrawsOnce();
+    void selectionRebuildsCode();
+    void closingQuitsWithZero();
+};
+
+void TestWindow::startUpObjects()
+{
+    App* app = App::instance();
+    QVERIFY(app);
+    QCOMPARE(app->menuBar(), MainMenuBar::instance());
+    QCOMPARE(app->version().shortVersion, QStringLiteral("1.0.1"));
+    QCOMPARE(app->version().longVersion, QStringLiteral("1.0.1"));
+    QCOMPARE(QApplication::applicationVersion(), QStringLiteral("1.0.1"));
+    QCOMPARE(app->version().stageCode, 0);
+}
+
+void TestWindow::controlsBeforeOpening()
+{
+    TestKeyFolder folder;
+    Window1 window(optionsFor(folder.documents()));
+    QCOMPARE(window.PopupMenu1()->count(), 0);
+    QCOMPARE(window.PopupMenu1()->currentIndex(), -1);
+    QVERIFY(window.Canvas1()->backdrop().isNull());
+    QCOMPARE(window.version()->text(), QStringLiteral("Clef de signature à convertir en QR Code : "));
+    QCOMPARE(window.Label1()->text(),
+             QStringLiteral("Clef de signature à installer dans votre tablette ou téléphone :"));
+    QVERIFY(window.Label2()->text().startsWith(QStringLiteral("Ce QR Code doit être scanné")));
+    QVERIFY(window.Label2()->text().endsWith(QStringLiteral("de vos équipements.")));
+    QVERIFY(window.Label2()->wordWrap());
+    QVERIFY(!window.Label1()->wordWrap());
+    QCOMPARE(window.Label2()->palette().color(QPalette::WindowText), QColor(57, 57, 57));
+    QCOMPARE(window.version()->palette().color(QPalette::WindowText), QColor(71, 71, 71));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Zorvik_QRCode"));
+    QVERIFY(!window.mServer);
+    QVERIFY(window.fkeyfolderpath.isNull());
+}
+
+void TestWindow::controlGeometry_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("geometry");
+    QTest::newRow("Canvas1") << "Canvas1" << QRect(241, 109, 545, 195);
+    QTest::newRow("PopupMenu1") << "PopupMenu1" << QRect(402, 11, 294, 20);
+    QTest::newRow("Label1") << "Label1" << QRect(20, 11, 382, 20);
+    QTest::newRow("Label2") << "Label2" << QRect(20, 43, 754, 54);
+    QTest::newRow("version") << "version" << QRect(20, 316, 262, 20);
+}
+
+void TestWindow::controlGeometry()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, geometry);
+    TestKeyFolder folder;
+    Window1 window(optionsFor(folder.documents()));
+    window.show();
+    auto* control = window.findChild<QWidget*>(name);
+    QVERIFY(control);
+    QCOMPARE(control->geometry(), geometry);
+    QCOMPARE(control->parentWidget(), window.centralWidget());
+}
+
+void TestWindow::fixedSizeWindow()
+{
+    TestKeyFolder folder;
+    Window1 window(optionsFor(folder.documents()));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.centralWidget()->size(), QSize(806, 340));
+    QCOMPARE(window.width(), 806);
+    QCOMPARE(window.minimumSize(), window.maximumSize());
+    QVERIFY(!window.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    QVERIFY(window.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    QVERIFY(window.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    // The canvas never takes focus: the key list is the first stop of the keyboard.
+    QCOMPARE(window.Canvas1()->focusPolicy(), Qt::NoFocus);
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QCOMPARE(QApplication::focusWidget(), window.PopupMenu1());
+}
+
+void TestWindow::menuBar_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("shortcut");
+    QTest::newRow("FileQuit") << "FileQuit" << "E&xit" << "";
+    QTest::newRow("EditUndo") << "EditUndo" << "&Undo" << "Ctrl+Z";
+    QTest::newRow("EditSeparator1") << "EditSeparator1" << "-" << "";
+    QTest::newRow("EditCut") << "EditCut" << "Cu&t" << "Ctrl+X";
+    QTest::newRow("EditCopy") << "EditCopy" << "&Copy" << "Ctrl+C";
+    QTest::newRow("EditPaste") << "EditPaste" << "&Paste" << "Ctrl+V";
+    QTest::newRow("EditClear") << "EditClear" << "&Delete" << "";
+    QTest::newRow("EditSeparator2") << "EditSeparator2" << "-" << "";
+    QTest::newRow("EditSelectAll") << "EditSelectAll" << "Select &All" << "Ctrl+A";
+}
+
+void TestWindow::menuBar()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(QString, shortcut);
+    TestKeyFolder folder;
+    Window1 window(optionsFor(folder.documents()));
+    QCOMPARE(window.menuBar(), MainMenuBar::instance());
+
+    const QList<QAction*> bar = window.menuBar()->actions();
+    QCOMPARE(bar.size(), 2);
+    QCOMPARE(bar.at(0)->text(), QStringLiteral("&File"));
+    QCOMPARE(bar.at(1)->text(), QStringLiteral("&Edit"));
+    QCOMPARE(window.FileMenu()->actions(), QList<QAction*>{window.FileQuit()});
+    QCOMPARE(window.EditMenu()->actions(),
+             (QList<QAction*>{window.EditUndo(), window.EditSeparator1(), window.EditCut(),
+                              window.EditCopy(), window.EditPaste(), window.EditClear(),
+                              window.EditSeparator2(), window.EditSelectAll()}));
+
+    QAction* item = window.menuBar()->findChild<QAction*>(name);
+    QVERIFY(item);
+    QCOMPARE(item->isSeparator() ? QStringLiteral("-") : item->text(), caption);
+    QCOMPARE(item->shortcut().toString(QKeySequence::PortableText), shortcut);
+    QVERIFY(item->isEnabled());
+    QVERIFY(item->isVisible());
+}
+
+void TestWindow::keysFolderLookup_data()
+{
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<bool>("found");
+    QTest::newRow("all three levels") << "Documents/KELVANOR2/Clefs2/" << true;
+    QTest::newRow("Clefs2 is a plain file") << "Documents/KELVANOR2/Clefs2" << true;
+    QTest::newRow("Clefs2 missing") << "Documents/KELVANOR2/" << false;
+    QTest::newRow("KELVANOR2 missing") << "Documents/" << false;
+    QTest::newRow("no Documents folder") << "" << false;
+    QTest::newRow("wrong case") << "Documents/kelvanor2/clefs2/" << false;
+}
+
+void TestWindow::keysFolderLookup()
+{
+    QFETCH(QString, layout);
+    QFETCH(bool, found);
+    TestKeyFolder home(false);
+    if (layout.endsWith('/'))
+        QVERIFY(QDir(home.home()).mkpath(layout));
+    else if (!layout.isEmpty()) {
+        QVERIFY(QDir(home.home()).mkpath(layout.section('/', 0, -2)));
+        QFile file(home.home() + '/' + layout);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const QStringList before = QDir(home.home()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+
+    Window1 window(optionsFor(home.documents()));
+    window.open();
+    QCOMPARE(window.version()->text(), QStringLiteral("1.0.1"));
+    QCOMPARE(window.fkeyfolderpath.isNull(), !found);
+    if (found)
+        QCOMPARE(QDir(window.fkeyfolderpath.path()).canonicalPath(),
+                 QDir(home.keys()).canonicalPath());
+    // The server listens whether or not the folder was found; nothing is created.
+    QVERIFY(window.mServer && window.mServer->isListening());
+    QCOMPARE(window.mServer->minimumSocketsAvailable(), 10);
+    QCOMPARE(window.PopupMenu1()->count(), 0);
+    QVERIFY(window.Canvas1()->backdrop().isNull());
+    QCOMPARE(QDir(home.home()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+}
+
+void TestWindow::openingListsKeysAndDrawsOnce()
+{
+    TestKeyFolder folder;
+    for (const char* name : {"alpha.126.key", "alpha.127.key", "alpha.125.key", ".126.key",
+                             "notes.txt", "alpha.126.key.bak"})
+        folder.addKey(QString::fromLatin1(name));
+
+    Window1 window(optionsFor(folder.documents()));
+    QSignalSpy changes(window.PopupMenu1(), &QComboBox::currentIndexChanged);
+    window.open();
+
+    QStringList rows;
+    for (int i = 0; i < window.PopupMenu1()->count(); ++i)
+        rows << window.PopupMenu1()->itemText(i);
+    std::sort(rows.begin(), rows.end());
+    QCOMPARE(rows, (QStringList{"alpha.126.key", "alpha.127.key"}));
+    QCOMPARE(window.PopupMenu1()->currentIndex(), 0);
+    QCOMPARE(changes.size(), 1);
+    QCOMPARE(shownPayload(window), payloadFor(window.PopupMenu1()->itemText(0)));
+    QCOMPARE(decodeQrCodes(window.Canvas1()->backdrop()).first().ecLevel, QStringLiteral("M"));
+
+    // Centred across the 806-pixel window.
+    const int pictureWidth = window.Canvas1()->backdrop().width();
+    QVERIFY(qAbs(2 * window.Canvas1()->x() + pictureWidth - 806) <= 1);
+    QCOMPARE(window.Canvas1()->y(), 109);
+}
+
+void TestWindow::selectionRebuildsCode()
+{
+    TestKeyFolder folder;
+    folder.addKey(QStringLiteral("one.126.key"));
+    folder.addKey(QStringLiteral("two.127.key"));
+    Window1 window(optionsFor(folder.documents()));
+    window.open();
+    QComboBox* popup = window.PopupMenu1();
+    QCOMPARE(popup->count(), 2);
+    const QByteArray first = shownPayload(window);
+    QCOMPARE(first, payloadFor(popup->itemText(0)));
+
+    popup->setCurrentIndex(1);
+    QCOMPARE(shownPayload(window), payloadFor(popup->itemText(1)));
+    popup->setCurrentIndex(0);
+    QCOMPARE(shownPayload(window), first);
+
+    // A key deleted after start-up: the previous code stays.
+    QVERIFY(QFile::remove(folder.keys() + '/' + popup->itemText(1)));
+    popup->setCurrentIndex(1);
+    QCOMPARE(shownPayload(window), first);
+}
+
+// Must stay the last test: once the application has been told to quit, no event loop of this
+// process runs again. File > Exit is driven in the end-to-end test.
+void TestWindow::closingQuitsWithZero()
+{
+    TestKeyFolder folder;
+    Window1 window(optionsFor(folder.documents()));
+    window.open();
+    QEventLoop loop;
+    QTimer::singleShot(0, &window, [&] { window.close(); });
+    QTimer::singleShot(5000, &loop, [&] { loop.exit(42); });
+    QCOMPARE(loop.exec(), 0);
+}
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::unique_ptr<App> app(NewAppInstance(argc, argv));
+    TestWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_window.moc"
