@@ -1,4 +1,271 @@
+// The real program in a real X server: a phone's view of it, from the QR code on screen to the
+// key bytes over a socket, and quitting through the File menu.
+#include "runtime/LocalAddress.h"
+#include "support/QrDecode.h"
+#include "support/TestKeyFolder.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QMap>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTcpSocket>
 #include <QTest>
-class T : public QObject { Q_OBJECT };
-QTEST_GUILESS_MAIN(T)
+
+namespace {
+
+constexpr quint16 kPort = 10999;
+
+QByteArray wire(const QByteArray& body)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: "
+           + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+QByteArray successBody(const QByteArray& name, const QByteArray& text)
+{
+    return "<B>1</B><F>" + name + "</F><D>" + text + "</D>";
+}
+
+const QByteArray kNotSelected =
+    "<ERR>-4</ERR><ERRH>La clef demand\xc3\xa9" "e n'est pas celle indiqu\xc3\xa9" "e dans le menu "
+    "de l'application de l'ordinateur !</ERRH>";
+
+// One GET over a fresh connection; everything until the server closes it.
+QByteArray fetch(const QString& host, quint16 port, const QByteArray& path)
+{
+    QTcpSocket socket;
+    socket.connectToHost(host, port);
+    if (!socket.waitForConnected(5000))
+        return "(no connection)";
+    socket.write("GET " + path + " HTTP/1.1\r\nHost: " + host.toUtf8() + "\r\n\r\n");
+    QByteArray reply;
+    QDeadlineTimer deadline(10000);
+    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
+        socket.waitForReadyRead(100);
+        reply += socket.readAll();
+    }
+    return reply + socket.readAll();
+}
+
+QString run(const QString& program, const QStringList& arguments, const QString& display,
+            QByteArray* output = nullptr)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    process.setProcessEnvironment(env);
+    process.start(program, arguments);
+    if (!process.waitForFinished(20000))
+        return program + QStringLiteral(" did not finish");
+    if (output)
+        *output = process.readAllStandardOutput();
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return program + QStringLiteral(" failed: ") + QString::fromLocal8Bit(process.readAllStandardError());
+    return {};
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+    void phoneFetchesTheKeyItScanned();
+    void noKeysFolderShowsNoCode();
+
+private:
+    bool startProgram(const QString& home);
+    bool quitThroughFileMenu();
+    QImage screenshot();
+    QByteArray shownPayload(QRect* bounds = nullptr, int* windowWidth = nullptr);
+    void key(const QString& keys);
+
+    QProcess m_xvfb;
+    QString m_display;
+    QProcess m_program;
+    QString m_window;
+};
+
+void TestEndToEnd::initTestCase()
+{
+    for (const char* tool : {"Xvfb", "xdotool", "import"})
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            QFAIL(qPrintable(QStringLiteral("%1 is not installed").arg(QLatin1String(tool))));
+    int n = 140;
+    while (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n))
+           || QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
+        ++n;
+    m_display = QStringLiteral(":%1").arg(n);
+    m_xvfb.start(QStringLiteral("Xvfb"), {m_display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+    QVERIFY(m_xvfb.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)), 10000);
+}
+
+void TestEndToEnd::cleanupTestCase()
+{
+    m_xvfb.terminate();
+    m_xvfb.waitForFinished(5000);
+}
+
+void TestEndToEnd::cleanup()
+{
+    if (m_program.state() != QProcess::NotRunning) {
+        m_program.kill();
+        m_program.waitForFinished(5000);
+    }
+}
+
+bool TestEndToEnd::startProgram(const QString& home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("DISPLAY"), m_display);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.remove(QStringLiteral("XDG_CONFIG_HOME"));
+    m_program.setProcessEnvironment(env);
+    m_program.setProcessChannelMode(QProcess::ForwardedChannels);
+    m_program.start(QStringLiteral(ZORVIK_EXECUTABLE), {});
+    if (!m_program.waitForStarted())
+        return false;
+
+    QByteArray id;
+    if (!run(QStringLiteral("xdotool"),
+             {"search", "--sync", "--onlyvisible", "--name", "^Zorvik_QRCode$"}, m_display, &id)
+             .isEmpty())
+        return false;
+    m_window = QString::fromLatin1(id.split('\n').first().trimmed());
+
+    // The window is up; the server listened before the key list was filled.
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, kPort);
+    return probe.waitForConnected(5000) && m_program.state() == QProcess::Running;
+}
+
+void TestEndToEnd::key(const QString& keys)
+{
+    QCOMPARE(run(QStringLiteral("xdotool"), {"windowfocus", "--sync", m_window}, m_display), QString());
+    QCOMPARE(run(QStringLiteral("xdotool"), {"key", "--window", m_window, keys}, m_display), QString());
+}
+
+bool TestEndToEnd::quitThroughFileMenu()
+{
+    if (!run(QStringLiteral("xdotool"), {"windowfocus", "--sync", m_window}, m_display).isEmpty()
+        || !run(QStringLiteral("xdotool"), {"key", "alt+f"}, m_display).isEmpty())
+        return false;
+    QTest::qWait(500);
+    if (!run(QStringLiteral("xdotool"), {"key", "x"}, m_display).isEmpty())
+        return false;
+    return m_program.waitForFinished(10000) && m_program.exitStatus() == QProcess::NormalExit
+           && m_program.exitCode() == 0;
+}
+
+QImage TestEndToEnd::screenshot()
+{
+    QByteArray png;
+    const QString failure =
+        run(QStringLiteral("import"), {"-display", m_display, "-window", m_window, "png:-"},
+            m_display, &png);
+    if (!failure.isEmpty())
+        qWarning("%s", qPrintable(failure));
+    return QImage::fromData(png, "PNG");
+}
+
+QByteArray TestEndToEnd::shownPayload(QRect* bounds, int* windowWidth)
+{
+    const QImage shot = screenshot();
+    if (windowWidth)
+        *windowWidth = shot.width();
+    const QList<DecodedQr> found = decodeQrCodes(shot);
+    if (found.size() != 1)
+        return QByteArray::number(found.size()) + " codes on screen";
+    if (bounds)
+        *bounds = found.first().bounds;
+    return found.first().bytes;
+}
+
+void TestEndToEnd::phoneFetchesTheKeyItScanned()
+{
+    // The program lists keys by the real clock.
+    const int n = QDate::currentDate().year() - 1900;
+    const QByteArray thisYear = QStringLiteral("alpha.%1.key").arg(n).toUtf8();
+    const QByteArray nextYear = QStringLiteral("beta.%1.key").arg(n + 1).toUtf8();
+    TestKeyFolder folder;
+    QMap<QByteArray, QByteArray> texts;
+    texts[thisYear] = folder.addKey(QString::fromUtf8(thisYear), 4100, 1);
+    texts[nextYear] = folder.addKey(QString::fromUtf8(nextYear), 3200, 2);
+    folder.addKey(QStringLiteral("old.%1.key").arg(n - 1));
+    folder.write(QStringLiteral("notes.txt"), "not a key");
+    QMap<QString, QDateTime> modified;
+    for (const QFileInfo& info : QDir(folder.keys()).entryInfoList(QDir::Files))
+        modified[info.fileName()] = info.lastModified();
+
+    QVERIFY(startProgram(folder.home()));
+
+    // Exactly one code on screen, centred across the window, naming a listed key.
+    QRect bounds;
+    int windowWidth = 0;
+    const QByteArray first = shownPayload(&bounds, &windowWidth);
+    const QRegularExpression payloadPattern(
+        QStringLiteral("^<URL>http://([^:/]+):(\\d+)/</URL><N>(.*)</N>\r\n\r\n$"));
+    const QRegularExpressionMatch match = payloadPattern.match(QString::fromUtf8(first));
+    QVERIFY2(match.hasMatch(), first.constData());
+    QCOMPARE(windowWidth, 806);
+    QVERIFY2(qAbs(bounds.left() + bounds.right() + 1 - windowWidth) <= 2,
+             qPrintable(QStringLiteral("code spans %1..%2").arg(bounds.left()).arg(bounds.right())));
+    QCOMPARE(match.captured(1), runtime::localLanAddress());
+    QCOMPARE(match.captured(2), QStringLiteral("10999"));
+    const QByteArray shownKey = match.captured(3).toUtf8();
+    QVERIFY(texts.contains(shownKey));
+    const QByteArray otherKey = shownKey == thisYear ? nextYear : thisYear;
+
+    // The phone asks for what it scanned, over loopback rather than the LAN address itself.
+    const quint16 port = match.captured(2).toUShort();
+    QCOMPARE(fetch("127.0.0.1", port, "/" + shownKey), wire(successBody(shownKey, texts[shownKey])));
+    QCOMPARE(fetch("127.0.0.1", port, "/" + otherKey), wire(kNotSelected));
+
+    // Choosing the other row with the keyboard rebuilds the code and changes what is served.
+    key(QStringLiteral("Down"));
+    QTRY_COMPARE_WITH_TIMEOUT(shownPayload(),
+                              "<URL>http://" + runtime::localLanAddress().toUtf8()
+                                  + ":10999/</URL><N>" + otherKey + "</N>\r\n\r\n",
+                              5000);
+    QCOMPARE(fetch("127.0.0.1", port, "/" + otherKey), wire(successBody(otherKey, texts[otherKey])));
+    key(QStringLiteral("Up"));
+    QTRY_COMPARE_WITH_TIMEOUT(shownPayload(), first, 5000);
+
+    QVERIFY(quitThroughFileMenu());
+
+    // The program only ever read the keys folder.
+    for (const QFileInfo& info : QDir(folder.keys()).entryInfoList(QDir::Files)) {
+        QVERIFY2(modified.contains(info.fileName()), qPrintable(info.fileName()));
+        QCOMPARE(info.lastModified(), modified[info.fileName()]);
+    }
+    QCOMPARE(QDir(folder.keys()).entryList(QDir::Files).size(), modified.size());
+    for (auto it = texts.cbegin(); it != texts.cend(); ++it) {
+        QFile file(folder.keys() + '/' + QString::fromUtf8(it.key()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), it.value());
+    }
+}
+
+void TestEndToEnd::noKeysFolderShowsNoCode()
+{
+    TestKeyFolder home(false);
+    QVERIFY(startProgram(home.home()));
+    QTest::qWait(500);
+    QCOMPARE(shownPayload(), QByteArray("0 codes on screen"));
+    QCOMPARE(fetch("127.0.0.1", kPort, "/alpha.126.key"), wire(kNotSelected));
+    QVERIFY(quitThroughFileMenu());
+    QVERIFY(!QFileInfo::exists(home.documents()));
+}
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
 #include "tst_endtoend.moc"
