@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Key-server throughput against nginx serving the same file the same way, on loopback.
+# Prints figures only: the machines this runs on are shared and noisy.
+#   bash bench/keyserver.sh [seconds] [connections]
+source "$(dirname "${BASH_SOURCE[0]}")/../tools/common.sh"
+
+seconds=${1:-10}
+connections=${2:-64}
+ensure_packages "${BUILD_PACKAGES[@]}" xvfb wrk nginx-light
+build build/release -DCMAKE_BUILD_TYPE=Release -DZORVIK_TESTS=OFF >/dev/null
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+year=$(($(date +%Y) - 1900))
+key="bench.$year.key"
+keys="$work/home/Documents/KELVANOR2/Clefs2"
+mkdir -p "$keys"
+head -c 3000 /dev/urandom | base64 -w 64 | head -c 4000 >"$keys/$key"
+
+display=$(free_display)
+Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.1; done
+
+HOME="$work/home" XDG_RUNTIME_DIR="$work" DISPLAY=":$display" \
+    "$ROOT/build/release/app/Zorvik_QRCode" >"$work/program.log" 2>&1 &
+program=$!
+pids+=("$program")
+for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/10999) 2>/dev/null && break; sleep 0.1; done
+
+rss() { awk '/VmRSS/ {print $2 " kB"}' "/proc/$program/status"; }
+
+cat >"$work/nginx.conf" <<CONF
+worker_processes 1;
+daemon off;
+pid $work/nginx.pid;
+error_log $work/nginx-error.log;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    keepalive_timeout 0;
+    types { text/html key; }
+    server {
+        listen 127.0.0.1:18999;
+        root $keys;
+    }
+}
+CONF
+nginx -c "$work/nginx.conf" &
+pids+=($!)
+for _ in $(seq 50); do (exec 3<>/dev/tcp/127.0.0.1/18999) 2>/dev/null && break; sleep 0.1; done
+
+# wrk's summary: requests/s, then the 50 % and 99 % latencies.
+measure() {
+    wrk -t1 -c"$connections" -d"${seconds}s" --latency -H "Connection: close" "$1" >"$work/wrk.txt"
+    local rps p50 p99 errors
+    rps=$(awk '/Requests\/sec/ {print $2}' "$work/wrk.txt")
+    p50=$(awk '$1 == "50%" {print $2}' "$work/wrk.txt")
+    p99=$(awk '$1 == "99%" {print $2}' "$work/wrk.txt")
+    errors=$(awk '/Non-2xx|Socket errors/ {print}' "$work/wrk.txt" | tr '\n' ' ')
+    echo "$rps $p50 $p99 ${errors:-none}"
+}
+
+curl_check=$(exec 3<>/dev/tcp/127.0.0.1/10999; printf 'GET /%s HTTP/1.1\r\n\r\n' "$key" >&3; cat <&3)
+[[ "$curl_check" == *"<B>1</B>"* ]] || { echo "the key server did not hand out the key" >&2; exit 1; }
+
+rss_before=$(rss)
+read -r tool_rps tool_p50 tool_p99 tool_errors < <(measure "http://127.0.0.1:10999/$key")
+rss_after=$(rss)
+read -r nginx_rps nginx_p50 nginx_p99 nginx_errors < <(measure "http://127.0.0.1:18999/$key")
+read -r _ _ _ _ < <(measure "http://127.0.0.1:10999/$key")
+rss_again=$(rss)
+
+printf '%-12s %12s %10s %10s  %s\n' "server" "requests/s" "p50" "p99" "errors"
+printf '%-12s %12s %10s %10s  %s\n' "key server" "$tool_rps" "$tool_p50" "$tool_p99" "$tool_errors"
+printf '%-12s %12s %10s %10s  %s\n' "nginx" "$nginx_rps" "$nginx_p50" "$nginx_p99" "$nginx_errors"
+awk -v a="$tool_rps" -v b="$nginx_rps" 'BEGIN { printf "ratio key server / nginx: %.2f (target >= 0.75)\n", a / b }'
+echo "key server resident memory: $rss_before before, $rss_after after one run, $rss_again after two"
