@@ -1,6 +1,7 @@
 // Start-up order and the services the lower layers borrow from the GUI.
 #include "app/Startup.h"
 
+#include "app/Alert.h"
 #include "app/App.h"
 #include "app/MainMenuBar.h"
 #include "app/Window1.h"
@@ -49,7 +50,7 @@ App* NewAppInstance(int& argc, char** argv)
     app->setApplicationName(QStringLiteral("Zorvik_QRCode"));
     app->setVersion(productVersion());
     app->setMenuBar(MainMenuBar::instance());
-    runtime::Services::setBeepHandler([] { QApplication::beep(); });
+    runtime::Services::setBeepHandler(&Alert::sound);
     runtime::Services::setMessageBoxHandler([](const QString& text) {
         QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), text,
                         QMessageBox::Ok);

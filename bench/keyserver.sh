@@ -21,7 +21,8 @@ trap cleanup EXIT
 year=$(($(date +%Y) - 1900))
 key="bench.$year.key"
 keys="$work/home/Documents/KELVANOR2/Clefs2"
-mkdir -p "$keys"
+
+chmod 755 "$work"; mkdir -p "$keys"; chmod -R a+rX "$work/home"
 head -c 3000 /dev/urandom | base64 -w 64 | head -c 4000 >"$keys/$key"
 
 display=$(free_display)
