@@ -79,9 +79,11 @@ private slots:
     void cleanup();
     void phoneFetchesTheKeyItScanned();
     void noKeysFolderShowsNoCode();
+    void codeReadableWhenScaled_data();
+    void codeReadableWhenScaled();
 
 private:
-    bool startProgram(const QString& home);
+    bool startProgram(const QString& home, const QByteArray& scaleFactor = "1");
     bool quitThroughFileMenu();
     QImage screenshot();
     QByteArray shownPayload(QRect* bounds = nullptr, int* windowWidth = nullptr);
@@ -122,13 +124,14 @@ void TestEndToEnd::cleanup()
     }
 }
 
-bool TestEndToEnd::startProgram(const QString& home)
+bool TestEndToEnd::startProgram(const QString& home, const QByteArray& scaleFactor)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home);
     env.insert(QStringLiteral("DISPLAY"), m_display);
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::fromLatin1(scaleFactor));
     env.remove(QStringLiteral("XDG_CONFIG_HOME"));
     m_program.setProcessEnvironment(env);
     m_program.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -265,6 +268,32 @@ void TestEndToEnd::noKeysFolderShowsNoCode()
     QCOMPARE(fetch("127.0.0.1", kPort, "/alpha.126.key"), wire(kNotSelected));
     QVERIFY(quitThroughFileMenu());
     QVERIFY(!QFileInfo::exists(home.documents()));
+}
+
+void TestEndToEnd::codeReadableWhenScaled_data()
+{
+    QTest::addColumn<QByteArray>("factor");
+    QTest::newRow("125 %") << QByteArray("1.25");
+    QTest::newRow("150 %") << QByteArray("1.5");
+}
+
+// At fractional scaling the modules stay whole device pixels and the code stays centred.
+void TestEndToEnd::codeReadableWhenScaled()
+{
+    QFETCH(QByteArray, factor);
+    const QString key = QStringLiteral("scaled.%1.key").arg(QDate::currentDate().year() - 1900);
+    TestKeyFolder folder;
+    folder.addKey(key);
+    QVERIFY(startProgram(folder.home(), factor));
+    QRect bounds;
+    int windowWidth = 0;
+    const QByteArray payload = shownPayload(&bounds, &windowWidth);
+    QCOMPARE(payload, "<URL>http://" + runtime::localLanAddress().toUtf8() + ":10999/</URL><N>"
+                          + key.toUtf8() + "</N>\r\n\r\n");
+    QCOMPARE(windowWidth, qRound(806 * factor.toDouble()));
+    QVERIFY2(qAbs(bounds.left() + bounds.right() + 1 - windowWidth) <= 3,
+             qPrintable(QStringLiteral("code spans %1..%2").arg(bounds.left()).arg(bounds.right())));
+    QVERIFY(quitThroughFileMenu());
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)
