@@ -1,6 +1,7 @@
 // The real program in a real X server: a phone's view of it, from the QR code on screen to the
 // key bytes over a socket, and quitting through the File menu.
 #include "runtime/LocalAddress.h"
+#include "support/ExpectedReplies.h"
 #include "support/QrDecode.h"
 #include "support/TestKeyFolder.h"
 
@@ -18,21 +19,7 @@
 namespace {
 
 constexpr quint16 kPort = 10999;
-
-QByteArray wire(const QByteArray& body)
-{
-    return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: "
-           + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-}
-
-QByteArray successBody(const QByteArray& name, const QByteArray& text)
-{
-    return "<B>1</B><F>" + name + "</F><D>" + text + "</D>";
-}
-
-const QByteArray kNotSelected =
-    "<ERR>-4</ERR><ERRH>La clef demand\xc3\xa9" "e n'est pas celle indiqu\xc3\xa9" "e dans le menu "
-    "de l'application de l'ordinateur !</ERRH>";
+using namespace expected;
 
 // One GET over a fresh connection; everything until the server closes it.
 QByteArray fetch(const QString& host, quint16 port, const QByteArray& path)
@@ -231,7 +218,7 @@ void TestEndToEnd::phoneFetchesTheKeyItScanned()
 
     // The phone asks for what it scanned, over loopback rather than the LAN address itself.
     const quint16 port = match.captured(2).toUShort();
-    QCOMPARE(fetch("127.0.0.1", port, "/" + shownKey), wire(successBody(shownKey, texts[shownKey])));
+    QCOMPARE(fetch("127.0.0.1", port, "/" + shownKey), wire(success(shownKey, texts[shownKey])));
     QCOMPARE(fetch("127.0.0.1", port, "/" + otherKey), wire(kNotSelected));
 
     // Choosing the other row with the keyboard rebuilds the code and changes what is served.
@@ -240,7 +227,7 @@ void TestEndToEnd::phoneFetchesTheKeyItScanned()
                               "<URL>http://" + runtime::localLanAddress().toUtf8()
                                   + ":10999/</URL><N>" + otherKey + "</N>\r\n\r\n",
                               5000);
-    QCOMPARE(fetch("127.0.0.1", port, "/" + otherKey), wire(successBody(otherKey, texts[otherKey])));
+    QCOMPARE(fetch("127.0.0.1", port, "/" + otherKey), wire(success(otherKey, texts[otherKey])));
     key(QStringLiteral("Up"));
     QTRY_COMPARE_WITH_TIMEOUT(shownPayload(), first, 5000);
 

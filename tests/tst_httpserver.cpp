@@ -2,6 +2,7 @@
 #include "runtime/Services.h"
 #include "server/HTTPConnection.h"
 #include "server/HTTPServer.h"
+#include "support/ExpectedReplies.h"
 #include "support/TestKeyFolder.h"
 
 #include <QPointer>
@@ -19,9 +20,7 @@ namespace {
 
 QByteArray successReply(const QByteArray& name, const QByteArray& text)
 {
-    const QByteArray body = "<B>1</B><F>" + name + "</F><D>" + text + "</D>";
-    return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: "
-           + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    return expected::wire(expected::success(name, text));
 }
 
 // Everything the server sends until it closes the connection (or `timeout` passes). The server
@@ -183,14 +182,8 @@ void TestHttpServer::secondGetOnOpenConnection()
     // Both arrive before the first reply has left, so both are answered.
     connection->ProcessHeaders("GET /alpha.126.key HTTP/1.1\r\n\r\n");
     connection->ProcessHeaders("GET /nope.126.key HTTP/1.1\r\n\r\n");
-    const QByteArray notSelected =
-        "<ERR>-4</ERR><ERRH>La clef demand\xc3\xa9" "e n'est pas celle indiqu\xc3\xa9" "e dans le "
-        "menu de l'application de l'ordinateur !</ERRH>";
     QCOMPARE(readUntilClosed(*client),
-             successReply("alpha.126.key", m_key)
-                 + "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 117\r\n"
-                   "Connection: close\r\n\r\n"
-                 + notSelected);
+             successReply("alpha.126.key", m_key) + expected::wire(expected::kNotSelected));
     QCOMPARE(runtime::Services::beepCount(), beeps + 2);
 }
 

@@ -1,6 +1,7 @@
 // The key server's answers, byte for byte, to every kind of request the phone or others send.
 #include "runtime/Services.h"
 #include "server/RequestHandler.h"
+#include "support/ExpectedReplies.h"
 #include "support/TestKeyFolder.h"
 
 #include <QDir>
@@ -9,35 +10,12 @@
 
 #include <sys/stat.h>
 
+using namespace expected;
 using server::RequestHandler;
 
 namespace {
 
-// The bodies the phone app matches, written out independently of the product's constants.
-const QByteArray kNoPath = "<ERR>-2</ERR><ERRH>Aucun chemin dans l'url</ERRH>";
-const QByteArray kNoKey = "<ERR>-3</ERR><ERRH>Aucune clef demand\xc3\xa9" "e !</ERRH>";
-const QByteArray kNotSelected =
-    "<ERR>-4</ERR><ERRH>La clef demand\xc3\xa9" "e n'est pas celle indiqu\xc3\xa9" "e dans le menu "
-    "de l'application de l'ordinateur !</ERRH>";
-const QByteArray kNotFound =
-    "<ERR>-43</ERR><ERRH>La clef demand\xc3\xa9" "e est introuvable sur l'ordinateur !</ERRH>";
-const QByteArray kUnreadable =
-    "<ERR>-49</ERR><ERRH>Impossible de lire la clef de l'ordinateur !</ERRH>";
-const QByteArray kBadSize =
-    "<ERR>-33</ERR><ERRH>Taille de clef de signature incoh\xc3\xa9rente !</ERRH>";
-const QByteArray kUnknown = "<ERR>-1</ERR><ERRH>Erreur inconnue</ERRH>";
 const QByteArray kNoReply = "(no reply)";
-
-QByteArray wire(const QByteArray& body)
-{
-    return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: "
-           + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-}
-
-QByteArray success(const QByteArray& name, const QByteArray& text)
-{
-    return "<B>1</B><F>" + name + "</F><D>" + text + "</D>";
-}
 
 QByteArray get(const QByteArray& path)
 {

@@ -14,6 +14,7 @@ if [[ -n "${DISPLAY:-}" ]]; then
 fi
 
 display=$(free_display)
+export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
 echo "No display found: running the window inside a virtual X server (Xvfb) on :$display."
 echo "The key server listens on port 10999; stop the program with Ctrl+C."
 Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
