@@ -8,8 +8,7 @@
 #include <xcb/xcb.h>
 #endif
 
-void Alert::sound()
-{
+void Alert::sound() {
 #if ZORVIK_HAVE_XCB
     if (auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>()) {
         xcb_connection_t* connection = x11->connection();

@@ -10,23 +10,18 @@
 #include <exception>
 
 App::App(int& argc, char** argv)
-    : QApplication(argc, argv)
-{
-}
+    : QApplication(argc, argv) {}
 
-App* App::instance()
-{
+App* App::instance() {
     return qobject_cast<App*>(QCoreApplication::instance());
 }
 
-void App::setVersion(const VersionData& version)
-{
+void App::setVersion(const VersionData& version) {
     m_version = version;
     setApplicationVersion(version.longVersion);
 }
 
-bool App::notify(QObject* receiver, QEvent* event)
-{
+bool App::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (const std::exception& e) {

@@ -4,19 +4,16 @@
 #include <QPainter>
 
 Canvas::Canvas(QWidget* parent)
-    : QWidget(parent)
-{
+    : QWidget(parent) {
     setFocusPolicy(Qt::NoFocus);
 }
 
-void Canvas::setBackdrop(const QImage& picture)
-{
+void Canvas::setBackdrop(const QImage& picture) {
     m_backdrop = picture;
     update();
 }
 
-void Canvas::paintEvent(QPaintEvent* /*event*/)
-{
+void Canvas::paintEvent(QPaintEvent* /*event*/) {
     if (m_backdrop.isNull())
         return;
     QPainter painter(this);

@@ -11,27 +11,23 @@ namespace {
 const QString kSeparator = QStringLiteral("-");
 }
 
-MainMenuBar* MainMenuBar::instance()
-{
+MainMenuBar* MainMenuBar::instance() {
     static QPointer<MainMenuBar> shared;
     if (!shared)
         shared = new MainMenuBar;
     return shared;
 }
 
-MainMenuBar::MainMenuBar()
-{
+MainMenuBar::MainMenuBar() {
     Constructor();
 }
 
-void MainMenuBar::Constructor()
-{
+void MainMenuBar::Constructor() {
     Untitled0();
     Untitled1();
 }
 
-void MainMenuBar::Untitled0()
-{
+void MainMenuBar::Untitled0() {
     QMenu* fileMenu = addMenu(QStringLiteral("&File"));
     fileMenu->setObjectName(QStringLiteral("FileMenu"));
     addItem(QStringLiteral("FileMenu"), QStringLiteral("FileQuit"), QStringLiteral("E&xit"), {});
@@ -40,8 +36,7 @@ void MainMenuBar::Untitled0()
     connect(quit, &QAction::triggered, qApp, [] { QCoreApplication::exit(0); });
 }
 
-void MainMenuBar::Untitled1()
-{
+void MainMenuBar::Untitled1() {
     QMenu* editMenu = addMenu(QStringLiteral("&Edit"));
     editMenu->setObjectName(QStringLiteral("EditMenu"));
     const QString edit = QStringLiteral("EditMenu");
@@ -57,8 +52,7 @@ void MainMenuBar::Untitled1()
 }
 
 void MainMenuBar::addItem(const QString& parent, const QString& name, const QString& caption,
-                          const QString& shortcut)
-{
+                          const QString& shortcut) {
     QMenu* menu = findChild<QMenu*>(parent, Qt::FindDirectChildrenOnly);
     QAction* item = new QAction(menu);
     item->setObjectName(name);

@@ -15,8 +15,7 @@
 
 namespace {
 
-App::VersionData productVersion()
-{
+App::VersionData productVersion() {
     App::VersionData version;
     version.majorVersion = 1;
     version.minorVersion = 0;
@@ -31,8 +30,7 @@ App::VersionData productVersion()
 
 } // namespace
 
-App* EarlyStartup(int& argc, char** argv)
-{
+App* EarlyStartup(int& argc, char** argv) {
     // Fractional scale factors pass through unrounded; the pairing code rounds its modules to
     // whole device pixels itself.
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
@@ -43,8 +41,7 @@ App* EarlyStartup(int& argc, char** argv)
 
 void InitFileTypes() {}
 
-App* NewAppInstance(int& argc, char** argv)
-{
+App* NewAppInstance(int& argc, char** argv) {
     auto* app = new App(argc, argv);
     app->Constructor();
     app->setApplicationName(QStringLiteral("Zorvik_QRCode"));
@@ -59,18 +56,15 @@ App* NewAppInstance(int& argc, char** argv)
     return app;
 }
 
-void LateStartup()
-{
+void LateStartup() {
     MakeDefaultView();
 }
 
-void MakeDefaultView()
-{
+void MakeDefaultView() {
     Window1::instance();
 }
 
-int Main(int& argc, char** argv)
-{
+int Main(int& argc, char** argv) {
     std::unique_ptr<App> app;
     try {
         app.reset(EarlyStartup(argc, argv));
@@ -82,7 +76,8 @@ int Main(int& argc, char** argv)
         std::fprintf(stderr, "Unexpected failure: %s\n", e.what());
         if (app)
             QMessageBox::critical(nullptr, QStringLiteral("Zorvik_QRCode"),
-                                  QStringLiteral("Unexpected failure: ") + QString::fromUtf8(e.what()));
+                                  QStringLiteral("Unexpected failure: ") +
+                                      QString::fromUtf8(e.what()));
         return 1;
     }
 }

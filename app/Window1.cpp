@@ -27,16 +27,14 @@ const QString kKeysFolder = QStringLiteral("Clefs2");
 
 QPointer<Window1> g_instance;
 
-void setTextColor(QLabel* label, int grey)
-{
+void setTextColor(QLabel* label, int grey) {
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, QColor(grey, grey, grey));
     label->setPalette(palette);
 }
 
 QLabel* addLabel(QWidget* parent, const char* name, const QRect& geometry, const QString& text,
-                 int grey, bool multiline)
-{
+                 int grey, bool multiline) {
     auto* label = new QLabel(parent);
     label->setObjectName(QLatin1String(name));
     label->setGeometry(geometry);
@@ -52,8 +50,7 @@ QLabel* addLabel(QWidget* parent, const char* name, const QRect& geometry, const
 } // namespace
 
 Window1::Window1(Window1Options options)
-    : m_options(std::move(options))
-{
+    : m_options(std::move(options)) {
     if (!m_options.currentYear)
         m_options.currentYear = [] { return QDate::currentDate().year(); };
     if (!m_options.localAddress)
@@ -64,8 +61,7 @@ Window1::Window1(Window1Options options)
 
 Window1::~Window1() = default;
 
-Window1* Window1::instance()
-{
+Window1* Window1::instance() {
     if (!g_instance) {
         g_instance = new Window1;
         g_instance->open();
@@ -73,25 +69,22 @@ Window1* Window1::instance()
     return g_instance;
 }
 
-void Window1::releaseInstance()
-{
+void Window1::releaseInstance() {
     delete g_instance;
 }
 
-void Window1::open()
-{
+void Window1::open() {
     show();
     Event_Open();
 }
 
-void Window1::Layout()
-{
+void Window1::Layout() {
     setMenuBar(MainMenuBar::instance());
     setWindowTitle(QStringLiteral("Zorvik_QRCode"));
     // A fixed document window: title, close and minimise boxes, no maximise or full screen.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                   | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     auto* content = new QWidget(this);
     content->setObjectName(QStringLiteral("content"));
     content->setFixedSize(kContentWidth, kContentHeight);
@@ -100,13 +93,11 @@ void Window1::Layout()
     menuBar()->setVisible(true);
 }
 
-void Window1::CreateControls()
-{
+void Window1::CreateControls() {
     CreateControls0();
 }
 
-void Window1::CreateControls0()
-{
+void Window1::CreateControls0() {
     QWidget* content = centralWidget();
 
     auto* canvas = new Canvas(content);
@@ -121,8 +112,8 @@ void Window1::CreateControls0()
     connect(popup, &QComboBox::currentIndexChanged, this, &Window1::PopupMenu1_Change);
 
     addLabel(content, "Label1", QRect(20, 11, 382, 20),
-             QStringLiteral("Clef de signature à installer dans votre tablette ou téléphone :"),
-             0, false);
+             QStringLiteral("Clef de signature à installer dans votre tablette ou téléphone :"), 0,
+             false);
     addLabel(content, "Label2", QRect(20, 43, 754, 54),
              QStringLiteral("Ce QR Code doit être scanné depuis l'application Zorvik de votre "
                             "Smartphone ou tablette qui pourront ainsi télécharger votre clef de "
@@ -133,64 +124,72 @@ void Window1::CreateControls0()
              QStringLiteral("Clef de signature à convertir en QR Code : "), 71, false);
 }
 
-Canvas* Window1::Canvas1() const
-{
+Canvas* Window1::Canvas1() const {
     return findChild<Canvas*>(QStringLiteral("Canvas1"));
 }
 
-QComboBox* Window1::PopupMenu1() const
-{
+QComboBox* Window1::PopupMenu1() const {
     return findChild<QComboBox*>(QStringLiteral("PopupMenu1"));
 }
 
-QLabel* Window1::Label1() const
-{
+QLabel* Window1::Label1() const {
     return findChild<QLabel*>(QStringLiteral("Label1"));
 }
 
-QLabel* Window1::Label2() const
-{
+QLabel* Window1::Label2() const {
     return findChild<QLabel*>(QStringLiteral("Label2"));
 }
 
-QLabel* Window1::version() const
-{
+QLabel* Window1::version() const {
     return findChild<QLabel*>(QStringLiteral("version"));
 }
 
-void Window1::PopupMenu1_Change()
-{
+void Window1::PopupMenu1_Change() {
     generate();
 }
 
-QAction* Window1::menuItem(const char* name) const
-{
+QAction* Window1::menuItem(const char* name) const {
     return menuBar()->findChild<QAction*>(QLatin1String(name));
 }
 
-QMenu* Window1::EditMenu() const
-{
+QMenu* Window1::EditMenu() const {
     return menuBar()->findChild<QMenu*>(QStringLiteral("EditMenu"));
 }
 
-QAction* Window1::EditSelectAll() const { return menuItem("EditSelectAll"); }
-QAction* Window1::EditSeparator2() const { return menuItem("EditSeparator2"); }
-QAction* Window1::EditClear() const { return menuItem("EditClear"); }
-QAction* Window1::EditPaste() const { return menuItem("EditPaste"); }
-QAction* Window1::EditCopy() const { return menuItem("EditCopy"); }
-QAction* Window1::EditCut() const { return menuItem("EditCut"); }
-QAction* Window1::EditSeparator1() const { return menuItem("EditSeparator1"); }
-QAction* Window1::EditUndo() const { return menuItem("EditUndo"); }
+QAction* Window1::EditSelectAll() const {
+    return menuItem("EditSelectAll");
+}
+QAction* Window1::EditSeparator2() const {
+    return menuItem("EditSeparator2");
+}
+QAction* Window1::EditClear() const {
+    return menuItem("EditClear");
+}
+QAction* Window1::EditPaste() const {
+    return menuItem("EditPaste");
+}
+QAction* Window1::EditCopy() const {
+    return menuItem("EditCopy");
+}
+QAction* Window1::EditCut() const {
+    return menuItem("EditCut");
+}
+QAction* Window1::EditSeparator1() const {
+    return menuItem("EditSeparator1");
+}
+QAction* Window1::EditUndo() const {
+    return menuItem("EditUndo");
+}
 
-QMenu* Window1::FileMenu() const
-{
+QMenu* Window1::FileMenu() const {
     return menuBar()->findChild<QMenu*>(QStringLiteral("FileMenu"));
 }
 
-QAction* Window1::FileQuit() const { return menuItem("FileQuit"); }
+QAction* Window1::FileQuit() const {
+    return menuItem("FileQuit");
+}
 
-void Window1::Event_Open()
-{
+void Window1::Event_Open() {
     if (const App* app = App::instance())
         version()->setText(app->version().shortVersion);
 
@@ -207,12 +206,11 @@ void Window1::Event_Open()
     }
 
     delete mServer;
-    mServer = new server::HTTPServer(
-        server::KeySource{
-            [this] { return PopupMenu1()->currentText(); },
-            [this] { return fkeyfolderpath; },
-        },
-        this, m_options.limits);
+    mServer = new server::HTTPServer(server::KeySource{
+                                         [this] { return PopupMenu1()->currentText(); },
+                                         [this] { return fkeyfolderpath; },
+                                     },
+                                     this, m_options.limits);
     mServer->setPort(m_options.port);
     mServer->setMinimumSocketsAvailable(server::HTTPServer::kSpareSockets);
     mServer->Listen();
@@ -220,19 +218,16 @@ void Window1::Event_Open()
     initmenu();
 }
 
-void Window1::Event_Close()
-{
+void Window1::Event_Close() {
     QCoreApplication::exit(0);
 }
 
-void Window1::closeEvent(QCloseEvent* event)
-{
+void Window1::closeEvent(QCloseEvent* event) {
     event->accept();
     Event_Close();
 }
 
-void Window1::initmenu()
-{
+void Window1::initmenu() {
     const int year = m_options.currentYear();
     QComboBox* popup = PopupMenu1();
     // Adding the first row to the empty list selects it and raises the change event, so the
@@ -243,8 +238,7 @@ void Window1::initmenu()
     }
 }
 
-void Window1::generate()
-{
+void Window1::generate() {
     pairing::BarcodeGenerator encoder;
     if (fkeyfolderpath.isNull() || !mServer)
         return;

@@ -17,7 +17,7 @@ class QMenu;
 /// What the window reads of the world. The product uses the defaults; tests substitute.
 struct Window1Options {
     std::function<runtime::FolderItem()> documents = &runtime::FolderItem::documents;
-    std::function<int()> currentYear;  // default: the year of the current local date
+    std::function<int()> currentYear;      // default: the year of the current local date
     std::function<QString()> localAddress; // default: runtime::localLanAddress
     quint16 port = server::HTTPServer::kPort;
     server::ServerLimits limits;

@@ -11,22 +11,19 @@ constexpr int kYearBase = 1900;
 constexpr qsizetype kSuffixLength = 8;
 } // namespace
 
-QString yearSuffix(int year)
-{
+QString yearSuffix(int year) {
     return QLatin1Char('.') + QString::number(year - kYearBase) + QLatin1String(".key");
 }
 
-bool isListedKey(const QString& name, int year)
-{
+bool isListedKey(const QString& name, int year) {
     if (name.startsWith(QLatin1Char('.')))
         return false;
     const QString tail = runtime::Right(name, kSuffixLength);
-    return runtime::textEquals(tail, yearSuffix(year))
-           || runtime::textEquals(tail, yearSuffix(year + 1));
+    return runtime::textEquals(tail, yearSuffix(year)) ||
+           runtime::textEquals(tail, yearSuffix(year + 1));
 }
 
-QStringList collectKeys(const FolderEntries& entries, int year)
-{
+QStringList collectKeys(const FolderEntries& entries, int year) {
     QStringList keys;
     // The count is read before every step so a folder that shrinks mid-walk ends the walk early
     // instead of asking for entries that are no longer there.
@@ -38,8 +35,7 @@ QStringList collectKeys(const FolderEntries& entries, int year)
     return keys;
 }
 
-QStringList collectKeys(const runtime::FolderItem& folder, int year)
-{
+QStringList collectKeys(const runtime::FolderItem& folder, int year) {
     if (!folder.exists())
         return {};
     return collectKeys(FolderEntries{
@@ -53,4 +49,3 @@ QStringList collectKeys(const runtime::FolderItem& folder, int year)
 }
 
 } // namespace keys
-

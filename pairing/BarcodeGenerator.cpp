@@ -13,8 +13,7 @@ namespace pairing {
 
 namespace {
 
-bool eccFor(int option, qrcodegen::QrCode::Ecc& ecc)
-{
+bool eccFor(int option, qrcodegen::QrCode::Ecc& ecc) {
     switch (option) {
     case 0:
     case 1:
@@ -36,15 +35,13 @@ bool eccFor(int option, qrcodegen::QrCode::Ecc& ecc)
 
 } // namespace
 
-void BarcodeGenerator::fail(ErrorCode code, const QString& text)
-{
+void BarcodeGenerator::fail(ErrorCode code, const QString& text) {
     m_picture = QImage();
     m_lastError = code;
     m_errorText = text;
 }
 
-void BarcodeGenerator::Encode(const QString& text, int width, int height, int rotationAngle)
-{
+void BarcodeGenerator::Encode(const QString& text, int width, int height, int rotationAngle) {
     if (m_symbology != kQrCode)
         return fail(UnsupportedSymbology,
                     QStringLiteral("Unsupported symbology %1").arg(m_symbology));
@@ -60,9 +57,9 @@ void BarcodeGenerator::Encode(const QString& text, int width, int height, int ro
     std::vector<qrcodegen::QrSegment> segments{qrcodegen::QrSegment::makeBytes(bytes)};
     try {
         // boostEcl off: the level must come out exactly as asked, not raised where room allows.
-        const qrcodegen::QrCode code = qrcodegen::QrCode::encodeSegments(
-            segments, ecc, qrcodegen::QrCode::MIN_VERSION, qrcodegen::QrCode::MAX_VERSION, -1,
-            false);
+        const qrcodegen::QrCode code =
+            qrcodegen::QrCode::encodeSegments(segments, ecc, qrcodegen::QrCode::MIN_VERSION,
+                                              qrcodegen::QrCode::MAX_VERSION, -1, false);
 
         const int modulePixels =
             std::max(1, static_cast<int>(std::lround(2.0 * m_scale * m_devicePixelRatio)));

@@ -5,15 +5,13 @@
 
 namespace pairing {
 
-QString pairingPayload(const QString& serverAddress, const QString& keyName)
-{
+QString pairingPayload(const QString& serverAddress, const QString& keyName) {
     // The port is written as fixed text: the phone app expects exactly this one.
-    return QStringLiteral("<URL>http://") + serverAddress + QStringLiteral(":10999/")
-           + QStringLiteral("</URL><N>") + keyName + QStringLiteral("</N>\r\n\r\n");
+    return QStringLiteral("<URL>http://") + serverAddress + QStringLiteral(":10999/") +
+           QStringLiteral("</URL><N>") + keyName + QStringLiteral("</N>\r\n\r\n");
 }
 
-int canvasLeft(int windowWidth, int pictureWidth)
-{
+int canvasLeft(int windowWidth, int pictureWidth) {
     return runtime::Round((windowWidth - pictureWidth) / 2.0);
 }
 

@@ -12,23 +12,20 @@ namespace runtime {
 
 namespace {
 
-bool isPrivate(const QHostAddress& address)
-{
-    return address.isInSubnet(QHostAddress(QStringLiteral("10.0.0.0")), 8)
-           || address.isInSubnet(QHostAddress(QStringLiteral("172.16.0.0")), 12)
-           || address.isInSubnet(QHostAddress(QStringLiteral("192.168.0.0")), 16);
+bool isPrivate(const QHostAddress& address) {
+    return address.isInSubnet(QHostAddress(QStringLiteral("10.0.0.0")), 8) ||
+           address.isInSubnet(QHostAddress(QStringLiteral("172.16.0.0")), 12) ||
+           address.isInSubnet(QHostAddress(QStringLiteral("192.168.0.0")), 16);
 }
 
-bool usable(const QHostAddress& address)
-{
-    return address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback()
-           && !address.isInSubnet(QHostAddress(QStringLiteral("169.254.0.0")), 16)
-           && address != QHostAddress(QHostAddress::AnyIPv4);
+bool usable(const QHostAddress& address) {
+    return address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback() &&
+           !address.isInSubnet(QHostAddress(QStringLiteral("169.254.0.0")), 16) &&
+           address != QHostAddress(QHostAddress::AnyIPv4);
 }
 
 // Lower is better.
-int rank(const InterfaceInfo& interface, const QHostAddress& address)
-{
+int rank(const InterfaceInfo& interface, const QHostAddress& address) {
     int value = interface.isVirtual ? 4 : 0;
     if (!interface.defaultRoute)
         value += isPrivate(address) ? 1 : 2;
@@ -36,12 +33,11 @@ int rank(const InterfaceInfo& interface, const QHostAddress& address)
 }
 
 // Names that stand for software-only adapters on the platforms the tool runs on.
-bool looksVirtual(const QString& name, const QString& humanName)
-{
-    static const char* const prefixes[] = {"docker", "br-",  "veth",  "virbr",  "vboxnet",
-                                           "vmnet",  "tun",  "tap",   "wg",     "tailscale",
-                                           "zt",     "utun", "lxcbr", "lxdbr",  "cni",
-                                           "flannel", "podman", "ifb",  "dummy"};
+bool looksVirtual(const QString& name, const QString& humanName) {
+    static const char* const prefixes[] = {"docker",  "br-",    "veth",  "virbr", "vboxnet",
+                                           "vmnet",   "tun",    "tap",   "wg",    "tailscale",
+                                           "zt",      "utun",   "lxcbr", "lxdbr", "cni",
+                                           "flannel", "podman", "ifb",   "dummy"};
     for (const char* prefix : prefixes)
         if (name.startsWith(QLatin1String(prefix), Qt::CaseInsensitive))
             return true;
@@ -54,8 +50,7 @@ bool looksVirtual(const QString& name, const QString& humanName)
 }
 
 // The interface of the IPv4 default route, where the system says (Linux).
-std::optional<QString> defaultRouteInterface()
-{
+std::optional<QString> defaultRouteInterface() {
     QFile routes(QStringLiteral("/proc/net/route"));
     if (!routes.open(QIODevice::ReadOnly))
         return std::nullopt;
@@ -70,8 +65,7 @@ std::optional<QString> defaultRouteInterface()
 
 } // namespace
 
-QString chooseLanAddress(const QList<InterfaceInfo>& interfaces)
-{
+QString chooseLanAddress(const QList<InterfaceInfo>& interfaces) {
     std::optional<QHostAddress> best;
     int bestRank = 0;
     for (const InterfaceInfo& interface : interfaces) {
@@ -90,8 +84,7 @@ QString chooseLanAddress(const QList<InterfaceInfo>& interfaces)
     return best ? best->toString() : QStringLiteral("127.0.0.1");
 }
 
-QList<InterfaceInfo> systemInterfaces()
-{
+QList<InterfaceInfo> systemInterfaces() {
     const std::optional<QString> routed = defaultRouteInterface();
     QList<InterfaceInfo> result;
     for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
@@ -102,10 +95,10 @@ QList<InterfaceInfo> systemInterfaces()
         info.running = flags.testFlag(QNetworkInterface::IsRunning);
         info.loopback = flags.testFlag(QNetworkInterface::IsLoopBack);
         info.pointToPoint = flags.testFlag(QNetworkInterface::IsPointToPoint);
-        info.isVirtual = interface.type() == QNetworkInterface::Virtual
-                         || looksVirtual(interface.name(), interface.humanReadableName())
-                         || QFileInfo::exists(QStringLiteral("/sys/devices/virtual/net/")
-                                              + interface.name());
+        info.isVirtual =
+            interface.type() == QNetworkInterface::Virtual ||
+            looksVirtual(interface.name(), interface.humanReadableName()) ||
+            QFileInfo::exists(QStringLiteral("/sys/devices/virtual/net/") + interface.name());
         info.defaultRoute = routed && *routed == interface.name();
         for (const QNetworkAddressEntry& entry : interface.addressEntries())
             info.addresses.append(entry.ip());
@@ -114,8 +107,7 @@ QList<InterfaceInfo> systemInterfaces()
     return result;
 }
 
-QString localLanAddress()
-{
+QString localLanAddress() {
     return chooseLanAddress(systemInterfaces());
 }
 

@@ -15,33 +15,28 @@ std::function<void()> g_beepHandler;
 std::function<void(const QString&)> g_messageHandler;
 } // namespace
 
-void Services::beep()
-{
+void Services::beep() {
     ++g_beeps;
     if (g_beepHandler)
         g_beepHandler();
 }
 
-quint64 Services::beepCount()
-{
+quint64 Services::beepCount() {
     return g_beeps;
 }
 
-void Services::messageBox(const QString& text)
-{
+void Services::messageBox(const QString& text) {
     if (g_messageHandler)
         g_messageHandler(text);
     else
         std::fprintf(stderr, "%s\n", text.toUtf8().constData());
 }
 
-void Services::setBeepHandler(std::function<void()> handler)
-{
+void Services::setBeepHandler(std::function<void()> handler) {
     g_beepHandler = std::move(handler);
 }
 
-void Services::setMessageBoxHandler(std::function<void(const QString&)> handler)
-{
+void Services::setMessageBoxHandler(std::function<void(const QString&)> handler) {
     g_messageHandler = std::move(handler);
 }
 

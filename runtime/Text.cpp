@@ -5,20 +5,17 @@
 
 namespace runtime {
 
-bool textEquals(QStringView a, QStringView b)
-{
+bool textEquals(QStringView a, QStringView b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-QString Right(const QString& s, qsizetype n)
-{
+QString Right(const QString& s, qsizetype n) {
     if (n <= 0)
         return {};
     return s.right(n);
 }
 
-QByteArray NthField(const QByteArray& s, char separator, int k)
-{
+QByteArray NthField(const QByteArray& s, char separator, int k) {
     if (k < 1)
         return {};
     qsizetype start = 0;
@@ -32,8 +29,7 @@ QByteArray NthField(const QByteArray& s, char separator, int k)
     return s.mid(start, end < 0 ? -1 : end - start);
 }
 
-int Round(double x)
-{
+int Round(double x) {
     return static_cast<int>(std::lround(x));
 }
 

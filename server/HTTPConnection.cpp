@@ -10,8 +10,7 @@ namespace server {
 HTTPConnection::HTTPConnection(std::shared_ptr<const RequestHandler> handler,
                                std::chrono::milliseconds idleTimeout, QObject* parent)
     : QTcpSocket(parent)
-    , m_handler(std::move(handler))
-{
+    , m_handler(std::move(handler)) {
     m_idle.setSingleShot(true);
     m_idle.setInterval(idleTimeout);
     connect(&m_idle, &QTimer::timeout, this, &HTTPConnection::onIdle);
@@ -21,34 +20,29 @@ HTTPConnection::HTTPConnection(std::shared_ptr<const RequestHandler> handler,
     m_idle.start();
 }
 
-void HTTPConnection::ProcessHeaders(const QByteArray& data)
-{
+void HTTPConnection::ProcessHeaders(const QByteArray& data) {
     if (const std::optional<QByteArray> reply = m_handler->handle(data))
         write(*reply);
 }
 
-void HTTPConnection::DataAvailable()
-{
+void HTTPConnection::DataAvailable() {
     m_idle.start();
     m_gathered += readAll();
-    if (m_gathered.contains('\r') || m_gathered.contains('\n')
-        || m_gathered.size() >= kMaxGatheredBytes)
+    if (m_gathered.contains('\r') || m_gathered.contains('\n') ||
+        m_gathered.size() >= kMaxGatheredBytes)
         ProcessHeaders(std::exchange(m_gathered, {}));
 }
 
-void HTTPConnection::SendComplete(bool /*userAborted*/)
-{
+void HTTPConnection::SendComplete(bool /*userAborted*/) {
     close();
 }
 
-void HTTPConnection::onBytesWritten()
-{
+void HTTPConnection::onBytesWritten() {
     if (bytesToWrite() == 0)
         SendComplete(false);
 }
 
-void HTTPConnection::onIdle()
-{
+void HTTPConnection::onIdle() {
     if (!m_gathered.isEmpty()) {
         ProcessHeaders(std::exchange(m_gathered, {}));
         // A reply has just been queued: SendComplete closes once it has left, and a client that

@@ -18,8 +18,7 @@ constexpr int kListenBacklog = 128;
 HTTPServer::HTTPServer(KeySource source, QObject* parent, ServerLimits limits)
     : QTcpServer(parent)
     , m_handler(std::make_shared<const RequestHandler>(std::move(source)))
-    , m_limits(limits)
-{
+    , m_limits(limits) {
     setListenBacklogSize(kListenBacklog);
     // Qt stops accepting after a hard accept failure; the user must learn the server is gone.
     connect(this, &QTcpServer::acceptError, this,
@@ -28,33 +27,29 @@ HTTPServer::HTTPServer(KeySource source, QObject* parent, ServerLimits limits)
 
 HTTPServer::~HTTPServer() = default;
 
-void HTTPServer::Listen()
-{
+void HTTPServer::Listen() {
     if (listen(QHostAddress::Any, m_port))
         return;
     const qint64 code = serverError();
     // Reported from the event loop, so the window finishes opening behind the message box.
-    QMetaObject::invokeMethod(this, [this, code] { Error(code); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, code] { Error(code); }, Qt::QueuedConnection);
 }
 
-void HTTPServer::StopListening()
-{
+void HTTPServer::StopListening() {
     close();
 }
 
-HTTPConnection* HTTPServer::AddSocket()
-{
+HTTPConnection* HTTPServer::AddSocket() {
     return new HTTPConnection(m_handler, m_limits.idleTimeout, this);
 }
 
-void HTTPServer::Error(qint64 code)
-{
+void HTTPServer::Error(qint64 code) {
     runtime::Services::messageBox(QStringLiteral("Server Error: ") + QString::number(code));
     StopListening();
 }
 
-void HTTPServer::incomingConnection(qintptr socketDescriptor)
-{
+void HTTPServer::incomingConnection(qintptr socketDescriptor) {
     if (m_active >= m_limits.maxConnections) {
         QTcpSocket refused;
         refused.setSocketDescriptor(socketDescriptor);

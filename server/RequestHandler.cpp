@@ -21,16 +21,14 @@ constexpr char kNotFound[] =
     "<ERR>-43</ERR><ERRH>La clef demandée est introuvable sur l'ordinateur !</ERRH>";
 constexpr char kUnreadable[] =
     "<ERR>-49</ERR><ERRH>Impossible de lire la clef de l'ordinateur !</ERRH>";
-constexpr char kBadSize[] =
-    "<ERR>-33</ERR><ERRH>Taille de clef de signature incohérente !</ERRH>";
+constexpr char kBadSize[] = "<ERR>-33</ERR><ERRH>Taille de clef de signature incohérente !</ERRH>";
 constexpr char kUnknown[] = "<ERR>-1</ERR><ERRH>Erreur inconnue</ERRH>";
 
 constexpr qsizetype kMinKeyChars = 3000; // exclusive
 constexpr qsizetype kMaxKeyChars = 5000; // exclusive
 
 // Characters of UTF-8 text: every byte that does not continue a multi-byte sequence.
-qsizetype utf8Length(const QByteArray& text)
-{
+qsizetype utf8Length(const QByteArray& text) {
     qsizetype length = 0;
     for (const char byte : text)
         if ((static_cast<unsigned char>(byte) & 0xC0) != 0x80)
@@ -42,8 +40,7 @@ enum class ReadResult { Ok, TooLarge, Failed };
 
 // Reads at most kMaxKeyFileBytes bytes, so a file that grows after the size check still cannot
 // make the reply unbounded.
-ReadResult readKeyFile(QFile& file, QByteArray& text)
-{
+ReadResult readKeyFile(QFile& file, QByteArray& text) {
     if (file.size() > RequestHandler::kMaxKeyFileBytes)
         return ReadResult::TooLarge;
     text.resize(RequestHandler::kMaxKeyFileBytes + 1);
@@ -65,12 +62,9 @@ ReadResult readKeyFile(QFile& file, QByteArray& text)
 } // namespace
 
 RequestHandler::RequestHandler(KeySource source)
-    : m_source(std::move(source))
-{
-}
+    : m_source(std::move(source)) {}
 
-std::optional<QByteArray> RequestHandler::handle(const QByteArray& data) const
-{
+std::optional<QByteArray> RequestHandler::handle(const QByteArray& data) const {
     const qsizetype cr = data.indexOf('\r');
     const QByteArray firstLine = cr < 0 ? data : data.left(cr);
     const QByteArray method = runtime::NthField(firstLine, ' ', 1);
@@ -81,8 +75,7 @@ std::optional<QByteArray> RequestHandler::handle(const QByteArray& data) const
     return reply(answer(runtime::NthField(firstLine, ' ', 2)));
 }
 
-QByteArray RequestHandler::answer(const QByteArray& path) const
-{
+QByteArray RequestHandler::answer(const QByteArray& path) const {
     if (!path.startsWith('/'))
         return kNoPath;
     const QByteArray keyName = path.mid(1);
@@ -119,10 +112,9 @@ QByteArray RequestHandler::answer(const QByteArray& path) const
     return "<B>1</B><F>" + keyName + "</F><D>" + text + "</D>";
 }
 
-QByteArray RequestHandler::reply(const QByteArray& body)
-{
-    return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: "
-           + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+QByteArray RequestHandler::reply(const QByteArray& body) {
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+           QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
 } // namespace server

@@ -7,9 +7,9 @@
 
 #include <QDate>
 #include <QDateTime>
-#include <QMap>
 #include <QDir>
 #include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -22,8 +22,7 @@ constexpr quint16 kPort = 10999;
 using namespace expected;
 
 // One GET over a fresh connection; everything until the server closes it.
-QByteArray fetch(const QString& host, quint16 port, const QByteArray& path)
-{
+QByteArray fetch(const QString& host, quint16 port, const QByteArray& path) {
     QTcpSocket socket;
     socket.connectToHost(host, port);
     if (!socket.waitForConnected(5000))
@@ -39,8 +38,7 @@ QByteArray fetch(const QString& host, quint16 port, const QByteArray& path)
 }
 
 QString run(const QString& program, const QStringList& arguments, const QString& display,
-            QByteArray* output = nullptr)
-{
+            QByteArray* output = nullptr) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), display);
@@ -51,7 +49,8 @@ QString run(const QString& program, const QStringList& arguments, const QString&
     if (output)
         *output = process.readAllStandardOutput();
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return program + QStringLiteral(" failed: ") + QString::fromLocal8Bit(process.readAllStandardError());
+        return program + QStringLiteral(" failed: ") +
+               QString::fromLocal8Bit(process.readAllStandardError());
     return {};
 }
 
@@ -82,37 +81,34 @@ private:
     QString m_window;
 };
 
-void TestEndToEnd::initTestCase()
-{
+void TestEndToEnd::initTestCase() {
     for (const char* tool : {"Xvfb", "xdotool", "import"})
         if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
             QFAIL(qPrintable(QStringLiteral("%1 is not installed").arg(QLatin1String(tool))));
     int n = 140;
-    while (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n))
-           || QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
+    while (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) ||
+           QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
         ++n;
     m_display = QStringLiteral(":%1").arg(n);
-    m_xvfb.start(QStringLiteral("Xvfb"), {m_display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+    m_xvfb.start(QStringLiteral("Xvfb"),
+                 {m_display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
     QVERIFY(m_xvfb.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)), 10000);
 }
 
-void TestEndToEnd::cleanupTestCase()
-{
+void TestEndToEnd::cleanupTestCase() {
     m_xvfb.terminate();
     m_xvfb.waitForFinished(5000);
 }
 
-void TestEndToEnd::cleanup()
-{
+void TestEndToEnd::cleanup() {
     if (m_program.state() != QProcess::NotRunning) {
         m_program.kill();
         m_program.waitForFinished(5000);
     }
 }
 
-bool TestEndToEnd::startProgram(const QString& home, const QByteArray& scaleFactor)
-{
+bool TestEndToEnd::startProgram(const QString& home, const QByteArray& scaleFactor) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), home);
     env.insert(QStringLiteral("DISPLAY"), m_display);
@@ -139,26 +135,25 @@ bool TestEndToEnd::startProgram(const QString& home, const QByteArray& scaleFact
     return probe.waitForConnected(5000) && m_program.state() == QProcess::Running;
 }
 
-void TestEndToEnd::key(const QString& keys)
-{
-    QCOMPARE(run(QStringLiteral("xdotool"), {"windowfocus", "--sync", m_window}, m_display), QString());
-    QCOMPARE(run(QStringLiteral("xdotool"), {"key", "--window", m_window, keys}, m_display), QString());
+void TestEndToEnd::key(const QString& keys) {
+    QCOMPARE(run(QStringLiteral("xdotool"), {"windowfocus", "--sync", m_window}, m_display),
+             QString());
+    QCOMPARE(run(QStringLiteral("xdotool"), {"key", "--window", m_window, keys}, m_display),
+             QString());
 }
 
-bool TestEndToEnd::quitThroughFileMenu()
-{
-    if (!run(QStringLiteral("xdotool"), {"windowfocus", "--sync", m_window}, m_display).isEmpty()
-        || !run(QStringLiteral("xdotool"), {"key", "alt+f"}, m_display).isEmpty())
+bool TestEndToEnd::quitThroughFileMenu() {
+    if (!run(QStringLiteral("xdotool"), {"windowfocus", "--sync", m_window}, m_display).isEmpty() ||
+        !run(QStringLiteral("xdotool"), {"key", "alt+f"}, m_display).isEmpty())
         return false;
     QTest::qWait(500);
     if (!run(QStringLiteral("xdotool"), {"key", "x"}, m_display).isEmpty())
         return false;
-    return m_program.waitForFinished(10000) && m_program.exitStatus() == QProcess::NormalExit
-           && m_program.exitCode() == 0;
+    return m_program.waitForFinished(10000) && m_program.exitStatus() == QProcess::NormalExit &&
+           m_program.exitCode() == 0;
 }
 
-QImage TestEndToEnd::screenshot()
-{
+QImage TestEndToEnd::screenshot() {
     QByteArray png;
     const QString failure =
         run(QStringLiteral("import"), {"-display", m_display, "-window", m_window, "png:-"},
@@ -168,8 +163,7 @@ QImage TestEndToEnd::screenshot()
     return QImage::fromData(png, "PNG");
 }
 
-QByteArray TestEndToEnd::shownPayload(QRect* bounds, int* windowWidth)
-{
+QByteArray TestEndToEnd::shownPayload(QRect* bounds, int* windowWidth) {
     const QImage shot = screenshot();
     if (windowWidth)
         *windowWidth = shot.width();
@@ -181,8 +175,7 @@ QByteArray TestEndToEnd::shownPayload(QRect* bounds, int* windowWidth)
     return found.first().bytes;
 }
 
-void TestEndToEnd::phoneFetchesTheKeyItScanned()
-{
+void TestEndToEnd::phoneFetchesTheKeyItScanned() {
     // The program lists keys by the real clock.
     const int n = QDate::currentDate().year() - 1900;
     const QByteArray thisYear = QStringLiteral("alpha.%1.key").arg(n).toUtf8();
@@ -208,8 +201,9 @@ void TestEndToEnd::phoneFetchesTheKeyItScanned()
     const QRegularExpressionMatch match = payloadPattern.match(QString::fromUtf8(first));
     QVERIFY2(match.hasMatch(), first.constData());
     QCOMPARE(windowWidth, 806);
-    QVERIFY2(qAbs(bounds.left() + bounds.right() + 1 - windowWidth) <= 2,
-             qPrintable(QStringLiteral("code spans %1..%2").arg(bounds.left()).arg(bounds.right())));
+    QVERIFY2(
+        qAbs(bounds.left() + bounds.right() + 1 - windowWidth) <= 2,
+        qPrintable(QStringLiteral("code spans %1..%2").arg(bounds.left()).arg(bounds.right())));
     QCOMPARE(match.captured(1), runtime::localLanAddress());
     QCOMPARE(match.captured(2), QStringLiteral("10999"));
     const QByteArray shownKey = match.captured(3).toUtf8();
@@ -224,8 +218,8 @@ void TestEndToEnd::phoneFetchesTheKeyItScanned()
     // Choosing the other row with the keyboard rebuilds the code and changes what is served.
     key(QStringLiteral("Down"));
     QTRY_COMPARE_WITH_TIMEOUT(shownPayload(),
-                              "<URL>http://" + runtime::localLanAddress().toUtf8()
-                                  + ":10999/</URL><N>" + otherKey + "</N>\r\n\r\n",
+                              "<URL>http://" + runtime::localLanAddress().toUtf8() +
+                                  ":10999/</URL><N>" + otherKey + "</N>\r\n\r\n",
                               5000);
     QCOMPARE(fetch("127.0.0.1", port, "/" + otherKey), wire(success(otherKey, texts[otherKey])));
     key(QStringLiteral("Up"));
@@ -246,8 +240,7 @@ void TestEndToEnd::phoneFetchesTheKeyItScanned()
     }
 }
 
-void TestEndToEnd::noKeysFolderShowsNoCode()
-{
+void TestEndToEnd::noKeysFolderShowsNoCode() {
     TestKeyFolder home(false);
     QVERIFY(startProgram(home.home()));
     QTest::qWait(500);
@@ -257,16 +250,14 @@ void TestEndToEnd::noKeysFolderShowsNoCode()
     QVERIFY(!QFileInfo::exists(home.documents()));
 }
 
-void TestEndToEnd::codeReadableWhenScaled_data()
-{
+void TestEndToEnd::codeReadableWhenScaled_data() {
     QTest::addColumn<QByteArray>("factor");
     QTest::newRow("125 %") << QByteArray("1.25");
     QTest::newRow("150 %") << QByteArray("1.5");
 }
 
 // At fractional scaling the modules stay whole device pixels and the code stays centred.
-void TestEndToEnd::codeReadableWhenScaled()
-{
+void TestEndToEnd::codeReadableWhenScaled() {
     QFETCH(QByteArray, factor);
     const QString key = QStringLiteral("scaled.%1.key").arg(QDate::currentDate().year() - 1900);
     TestKeyFolder folder;
@@ -275,11 +266,12 @@ void TestEndToEnd::codeReadableWhenScaled()
     QRect bounds;
     int windowWidth = 0;
     const QByteArray payload = shownPayload(&bounds, &windowWidth);
-    QCOMPARE(payload, "<URL>http://" + runtime::localLanAddress().toUtf8() + ":10999/</URL><N>"
-                          + key.toUtf8() + "</N>\r\n\r\n");
+    QCOMPARE(payload, "<URL>http://" + runtime::localLanAddress().toUtf8() + ":10999/</URL><N>" +
+                          key.toUtf8() + "</N>\r\n\r\n");
     QCOMPARE(windowWidth, qRound(806 * factor.toDouble()));
-    QVERIFY2(qAbs(bounds.left() + bounds.right() + 1 - windowWidth) <= 3,
-             qPrintable(QStringLiteral("code spans %1..%2").arg(bounds.left()).arg(bounds.right())));
+    QVERIFY2(
+        qAbs(bounds.left() + bounds.right() + 1 - windowWidth) <= 3,
+        qPrintable(QStringLiteral("code spans %1..%2").arg(bounds.left()).arg(bounds.right())));
     QVERIFY(quitThroughFileMenu());
 }
 

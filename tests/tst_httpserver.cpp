@@ -18,15 +18,13 @@ using server::HTTPServer;
 
 namespace {
 
-QByteArray successReply(const QByteArray& name, const QByteArray& text)
-{
+QByteArray successReply(const QByteArray& name, const QByteArray& text) {
     return expected::wire(expected::success(name, text));
 }
 
 // Everything the server sends until it closes the connection (or `timeout` passes). The server
 // runs on this thread, so the event loop must turn while waiting.
-QByteArray readUntilClosed(QTcpSocket& socket, int timeout = 5000)
-{
+QByteArray readUntilClosed(QTcpSocket& socket, int timeout = 5000) {
     QByteArray received;
     QDeadlineTimer deadline(timeout);
     while (socket.state() != QAbstractSocket::UnconnectedState && !deadline.hasExpired()) {
@@ -64,22 +62,19 @@ private:
     QStringList m_messages;
 };
 
-void TestHttpServer::init()
-{
+void TestHttpServer::init() {
     m_folder = std::make_unique<TestKeyFolder>();
     m_key = m_folder->addKey(QStringLiteral("alpha.126.key"), 4200);
     m_messages.clear();
     runtime::Services::setMessageBoxHandler([this](const QString& text) { m_messages << text; });
 }
 
-void TestHttpServer::cleanup()
-{
+void TestHttpServer::cleanup() {
     m_server.reset();
     runtime::Services::setMessageBoxHandler({});
 }
 
-void TestHttpServer::startServer(server::ServerLimits limits)
-{
+void TestHttpServer::startServer(server::ServerLimits limits) {
     m_server = std::make_unique<HTTPServer>(
         server::KeySource{[] { return QStringLiteral("alpha.126.key"); },
                           [this] { return m_folder->keysItem(); }},
@@ -89,8 +84,7 @@ void TestHttpServer::startServer(server::ServerLimits limits)
     QVERIFY(m_server->isListening());
 }
 
-std::unique_ptr<QTcpSocket> TestHttpServer::connectClient()
-{
+std::unique_ptr<QTcpSocket> TestHttpServer::connectClient() {
     auto socket = std::make_unique<QTcpSocket>();
     socket->connectToHost(QHostAddress::LocalHost, m_server->serverPort());
     if (!socket->waitForConnected(5000))
@@ -98,8 +92,7 @@ std::unique_ptr<QTcpSocket> TestHttpServer::connectClient()
     return socket;
 }
 
-void TestHttpServer::replyArrivesWholeThenCloses()
-{
+void TestHttpServer::replyArrivesWholeThenCloses() {
     startServer();
     auto client = connectClient();
     QVERIFY(client);
@@ -109,8 +102,7 @@ void TestHttpServer::replyArrivesWholeThenCloses()
     QTRY_COMPARE(m_server->ActiveConnections(), 0);
 }
 
-void TestHttpServer::nonGetGetsNoReplyAndStaysOpen()
-{
+void TestHttpServer::nonGetGetsNoReplyAndStaysOpen() {
     startServer();
     auto client = connectClient();
     QVERIFY(client);
@@ -122,19 +114,18 @@ void TestHttpServer::nonGetGetsNoReplyAndStaysOpen()
     QCOMPARE(runtime::Services::beepCount(), beeps);
 }
 
-void TestHttpServer::requestLineInPieces_data()
-{
+void TestHttpServer::requestLineInPieces_data() {
     QTest::addColumn<QByteArrayList>("pieces");
     QTest::newRow("split inside the key name")
         << QByteArrayList{"GET /alpha.12", "6.key HTTP/1.1\r\nHost: x\r\n\r\n"};
-    QTest::newRow("split before the CR") << QByteArrayList{"GET /alpha.126.key HTTP/1.1", "\r\n\r\n"};
+    QTest::newRow("split before the CR")
+        << QByteArrayList{"GET /alpha.126.key HTTP/1.1", "\r\n\r\n"};
     QTest::newRow("one byte at a time")
         << QByteArrayList{"G", "E", "T", " ", "/", "alpha", ".126.key", " HTTP/1.1\r\n"};
 }
 
 // A phone on a slow network may deliver its request line in several segments.
-void TestHttpServer::requestLineInPieces()
-{
+void TestHttpServer::requestLineInPieces() {
     QFETCH(QByteArrayList, pieces);
     startServer();
     auto client = connectClient();
@@ -149,8 +140,7 @@ void TestHttpServer::requestLineInPieces()
     QCOMPARE(runtime::Services::beepCount(), beeps + 1);
 }
 
-void TestHttpServer::idleConnectionIsClosed()
-{
+void TestHttpServer::idleConnectionIsClosed() {
     startServer(server::ServerLimits{200ms, 256});
 
     auto silent = connectClient();
@@ -170,8 +160,7 @@ void TestHttpServer::idleConnectionIsClosed()
     QTRY_COMPARE(m_server->ActiveConnections(), 0);
 }
 
-void TestHttpServer::secondGetOnOpenConnection()
-{
+void TestHttpServer::secondGetOnOpenConnection() {
     startServer();
     QSignalSpy added(m_server.get(), &HTTPServer::connectionAdded);
     auto client = connectClient();
@@ -187,8 +176,7 @@ void TestHttpServer::secondGetOnOpenConnection()
     QCOMPARE(runtime::Services::beepCount(), beeps + 2);
 }
 
-void TestHttpServer::connectionsBeyondTheLimitAreRefused()
-{
+void TestHttpServer::connectionsBeyondTheLimitAreRefused() {
     startServer(server::ServerLimits{10s, 2});
     auto first = connectClient();
     auto second = connectClient();
@@ -209,11 +197,11 @@ void TestHttpServer::connectionsBeyondTheLimitAreRefused()
     QCOMPARE(readUntilClosed(*fourth), successReply("alpha.126.key", m_key));
 }
 
-void TestHttpServer::listeningErrorIsShownAndStops()
-{
+void TestHttpServer::listeningErrorIsShownAndStops() {
     QTcpServer occupant;
     QVERIFY(occupant.listen(QHostAddress::Any, 0));
-    HTTPServer server(server::KeySource{[] { return QString(); }, [] { return runtime::FolderItem(); }});
+    HTTPServer server(
+        server::KeySource{[] { return QString(); }, [] { return runtime::FolderItem(); }});
     server.setPort(occupant.serverPort());
     server.setMinimumSocketsAvailable(HTTPServer::kSpareSockets);
     server.Listen();
@@ -225,8 +213,7 @@ void TestHttpServer::listeningErrorIsShownAndStops()
     QVERIFY(!server.isListening());
 }
 
-void TestHttpServer::openConnectionsSurviveAnError()
-{
+void TestHttpServer::openConnectionsSurviveAnError() {
     startServer();
     auto client = connectClient();
     QVERIFY(client);

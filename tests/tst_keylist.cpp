@@ -17,8 +17,7 @@ private slots:
     void absentFolderListsNothing();
 };
 
-void TestKeyList::yearSuffix_data()
-{
+void TestKeyList::yearSuffix_data() {
     QTest::addColumn<int>("year");
     QTest::addColumn<QString>("suffix");
     QTest::newRow("2026") << 2026 << ".126.key";
@@ -27,15 +26,13 @@ void TestKeyList::yearSuffix_data()
     QTest::newRow("2900: too long to ever match") << 2900 << ".1000.key";
 }
 
-void TestKeyList::yearSuffix()
-{
+void TestKeyList::yearSuffix() {
     QFETCH(int, year);
     QFETCH(QString, suffix);
     QCOMPARE(keys::yearSuffix(year), suffix);
 }
 
-void TestKeyList::isListedKey_data()
-{
+void TestKeyList::isListedKey_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("year");
     QTest::addColumn<bool>("listed");
@@ -58,18 +55,16 @@ void TestKeyList::isListedKey_data()
     QTest::newRow("2898's next year is 2899") << "alpha.999.key" << 2898 << true;
 }
 
-void TestKeyList::isListedKey()
-{
+void TestKeyList::isListedKey() {
     QFETCH(QString, name);
     QFETCH(int, year);
     QFETCH(bool, listed);
     QCOMPARE(keys::isListedKey(name, year), listed);
 }
 
-void TestKeyList::walkKeepsFolderOrderAndFilters()
-{
+void TestKeyList::walkKeepsFolderOrderAndFilters() {
     // Enumeration order that is not alphabetical must survive: no sorting.
-    const QStringList entries{"zeta.127.key", "notes.txt", "alpha.125.key", ".126.key",
+    const QStringList entries{"zeta.127.key",      "notes.txt",     "alpha.125.key", ".126.key",
                               "alpha.126.key.bak", "alpha.126.KEY", "beta.127.key"};
     const QStringList listed = keys::collectKeys(
         keys::FolderEntries{[&] { return int(entries.size()); },
@@ -78,21 +73,21 @@ void TestKeyList::walkKeepsFolderOrderAndFilters()
     QCOMPARE(listed, (QStringList{"zeta.127.key", "alpha.126.KEY", "beta.127.key"}));
 }
 
-void TestKeyList::folderShrinkingDuringWalk()
-{
+void TestKeyList::folderShrinkingDuringWalk() {
     QStringList entries{"a.126.key", "b.126.key", "c.126.key", "d.126.key"};
     int asked = 0;
-    const QStringList listed = keys::collectKeys(
-        keys::FolderEntries{[&] { return int(entries.size()); },
-                            [&](int position) {
-                                ++asked;
-                                const QString name = entries.at(position - 1);
-                                // Two entries vanish while the first is being looked at.
-                                if (position == 1)
-                                    entries.remove(2, 2);
-                                return name;
-                            }},
-        2026);
+    const QStringList listed =
+        keys::collectKeys(keys::FolderEntries{[&] { return int(entries.size()); },
+                                              [&](int position) {
+                                                  ++asked;
+                                                  const QString name = entries.at(position - 1);
+                                                  // Two entries vanish while the first is being
+                                                  // looked at.
+                                                  if (position == 1)
+                                                      entries.remove(2, 2);
+                                                  return name;
+                                              }},
+                          2026);
     QCOMPARE(listed, (QStringList{"a.126.key", "b.126.key"}));
     QCOMPARE(asked, 2);
 
@@ -100,14 +95,14 @@ void TestKeyList::folderShrinkingDuringWalk()
     const QStringList withGap = keys::collectKeys(
         keys::FolderEntries{[] { return 3; },
                             [](int position) {
-                                return position == 2 ? QString() : QStringLiteral("k%1.127.key").arg(position);
+                                return position == 2 ? QString()
+                                                     : QStringLiteral("k%1.127.key").arg(position);
                             }},
         2026);
     QCOMPARE(withGap, (QStringList{"k1.127.key", "k3.127.key"}));
 }
 
-void TestKeyList::absentFolderListsNothing()
-{
+void TestKeyList::absentFolderListsNothing() {
     TestKeyFolder folder(false);
     QVERIFY(keys::collectKeys(folder.keysItem(), 2026).isEmpty());
     QVERIFY(keys::collectKeys(runtime::FolderItem(), 2026).isEmpty());

@@ -8,8 +8,7 @@ using runtime::InterfaceInfo;
 namespace {
 
 InterfaceInfo adapter(const QString& name, const QStringList& addresses, bool defaultRoute = false,
-                      bool isVirtual = false)
-{
+                      bool isVirtual = false) {
     InterfaceInfo info;
     info.name = name;
     info.up = true;
@@ -21,8 +20,7 @@ InterfaceInfo adapter(const QString& name, const QStringList& addresses, bool de
     return info;
 }
 
-InterfaceInfo loopback()
-{
+InterfaceInfo loopback() {
     InterfaceInfo info = adapter(QStringLiteral("lo"), {"127.0.0.1", "::1"});
     info.loopback = true;
     return info;
@@ -41,49 +39,60 @@ private slots:
     void systemChoiceIsNeverTheWildcard();
 };
 
-void TestLocalAddress::choose_data()
-{
+void TestLocalAddress::choose_data() {
     QTest::addColumn<QList<InterfaceInfo>>("interfaces");
     QTest::addColumn<QString>("address");
 
     QTest::newRow("nothing at all") << QList<InterfaceInfo>{} << "127.0.0.1";
     QTest::newRow("loopback only") << QList<InterfaceInfo>{loopback()} << "127.0.0.1";
-    QTest::newRow("one real adapter") << QList<InterfaceInfo>{loopback(), adapter("eth0", {"fe80::1", "192.168.1.20"})} << "192.168.1.20";
+    QTest::newRow("one real adapter")
+        << QList<InterfaceInfo>{loopback(), adapter("eth0", {"fe80::1", "192.168.1.20"})}
+        << "192.168.1.20";
     QTest::newRow("container bridge listed first")
-        << QList<InterfaceInfo>{adapter("docker0", {"172.17.0.1"}, false, true), adapter("eth0", {"192.168.1.20"})}
+        << QList<InterfaceInfo>{adapter("docker0", {"172.17.0.1"}, false, true),
+                                adapter("eth0", {"192.168.1.20"})}
         << "192.168.1.20";
     QTest::newRow("VPN carries the default route")
-        << QList<InterfaceInfo>{adapter("tun0", {"10.8.0.2"}, true, true), adapter("wlan0", {"192.168.0.7"})}
+        << QList<InterfaceInfo>{adapter("tun0", {"10.8.0.2"}, true, true),
+                                adapter("wlan0", {"192.168.0.7"})}
         << "192.168.0.7";
-    QTest::newRow("link-local only") << QList<InterfaceInfo>{loopback(), adapter("eth0", {"169.254.10.3"})} << "127.0.0.1";
-    QTest::newRow("link-local beside a LAN address") << QList<InterfaceInfo>{adapter("eth0", {"169.254.10.3"}), adapter("eth1", {"10.0.0.5"})} << "10.0.0.5";
+    QTest::newRow("link-local only")
+        << QList<InterfaceInfo>{loopback(), adapter("eth0", {"169.254.10.3"})} << "127.0.0.1";
+    QTest::newRow("link-local beside a LAN address")
+        << QList<InterfaceInfo>{adapter("eth0", {"169.254.10.3"}), adapter("eth1", {"10.0.0.5"})}
+        << "10.0.0.5";
     QTest::newRow("default route wins over order")
-        << QList<InterfaceInfo>{adapter("eth0", {"192.168.56.1"}), adapter("wlan0", {"192.168.1.33"}, true)}
+        << QList<InterfaceInfo>{adapter("eth0", {"192.168.56.1"}),
+                                adapter("wlan0", {"192.168.1.33"}, true)}
         << "192.168.1.33";
     QTest::newRow("private range before public")
-        << QList<InterfaceInfo>{adapter("eth0", {"203.0.113.9"}), adapter("eth1", {"10.1.2.3"})} << "10.1.2.3";
+        << QList<InterfaceInfo>{adapter("eth0", {"203.0.113.9"}), adapter("eth1", {"10.1.2.3"})}
+        << "10.1.2.3";
     QTest::newRow("first of equals kept")
-        << QList<InterfaceInfo>{adapter("eth0", {"192.168.1.4"}), adapter("eth1", {"192.168.2.4"})} << "192.168.1.4";
-    QTest::newRow("IPv6 only adapter") << QList<InterfaceInfo>{adapter("eth0", {"2001:db8::5"})} << "127.0.0.1";
-    QTest::newRow("only a virtual adapter") << QList<InterfaceInfo>{adapter("vboxnet0", {"192.168.56.1"}, false, true)} << "192.168.56.1";
+        << QList<InterfaceInfo>{adapter("eth0", {"192.168.1.4"}), adapter("eth1", {"192.168.2.4"})}
+        << "192.168.1.4";
+    QTest::newRow("IPv6 only adapter")
+        << QList<InterfaceInfo>{adapter("eth0", {"2001:db8::5"})} << "127.0.0.1";
+    QTest::newRow("only a virtual adapter")
+        << QList<InterfaceInfo>{adapter("vboxnet0", {"192.168.56.1"}, false, true)}
+        << "192.168.56.1";
 
     InterfaceInfo down = adapter("eth0", {"192.168.1.20"});
     down.running = false;
-    QTest::newRow("adapter down") << QList<InterfaceInfo>{down, adapter("eth1", {"192.168.9.9"})} << "192.168.9.9";
+    QTest::newRow("adapter down") << QList<InterfaceInfo>{down, adapter("eth1", {"192.168.9.9"})}
+                                  << "192.168.9.9";
     InterfaceInfo ppp = adapter("ppp0", {"100.64.0.1"}, true);
     ppp.pointToPoint = true;
     QTest::newRow("point-to-point skipped") << QList<InterfaceInfo>{ppp} << "127.0.0.1";
 }
 
-void TestLocalAddress::choose()
-{
+void TestLocalAddress::choose() {
     QFETCH(QList<InterfaceInfo>, interfaces);
     QFETCH(QString, address);
     QCOMPARE(runtime::chooseLanAddress(interfaces), address);
 }
 
-void TestLocalAddress::systemChoiceIsNeverTheWildcard()
-{
+void TestLocalAddress::systemChoiceIsNeverTheWildcard() {
     const QHostAddress chosen(runtime::localLanAddress());
     QCOMPARE(chosen.protocol(), QAbstractSocket::IPv4Protocol);
     QVERIFY(chosen != QHostAddress(QHostAddress::AnyIPv4));

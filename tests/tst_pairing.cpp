@@ -10,8 +10,7 @@ using pairing::BarcodeGenerator;
 namespace {
 
 BarcodeGenerator encoded(const QString& text, float scale = 1.5f, int border = 4, int level = 2,
-                         qreal ratio = 1.0)
-{
+                         qreal ratio = 1.0) {
     BarcodeGenerator encoder;
     encoder.setDevicePixelRatio(ratio);
     encoder.Symbology(58);
@@ -39,17 +38,16 @@ private slots:
     void failuresLeaveNoPicture();
 };
 
-void TestPairing::payload()
-{
+void TestPairing::payload() {
     const QString text = pairing::pairingPayload("192.168.1.20", "alpha.126.key");
-    QCOMPARE(text, QStringLiteral("<URL>http://192.168.1.20:10999/</URL><N>alpha.126.key</N>\r\n\r\n"));
+    QCOMPARE(text,
+             QStringLiteral("<URL>http://192.168.1.20:10999/</URL><N>alpha.126.key</N>\r\n\r\n"));
     QCOMPARE(text.size(), 61);
     // Nothing is escaped.
     QVERIFY(pairing::pairingPayload("10.0.0.1", "a<&>b.126.key").contains("<N>a<&>b.126.key</N>"));
 }
 
-void TestPairing::canvasLeft_data()
-{
+void TestPairing::canvasLeft_data() {
     QTest::addColumn<int>("window");
     QTest::addColumn<int>("picture");
     QTest::addColumn<QList<int>>("accepted");
@@ -59,8 +57,7 @@ void TestPairing::canvasLeft_data()
     QTest::newRow("same width") << 806 << 806 << QList<int>{0};
 }
 
-void TestPairing::canvasLeft()
-{
+void TestPairing::canvasLeft() {
     QFETCH(int, window);
     QFETCH(int, picture);
     QFETCH(QList<int>, accepted);
@@ -68,24 +65,26 @@ void TestPairing::canvasLeft()
              qPrintable(QString::number(pairing::canvasLeft(window, picture))));
 }
 
-void TestPairing::decodesToTheText_data()
-{
+void TestPairing::decodesToTheText_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("level");
     QTest::addColumn<QString>("ecLevel");
     const QString address = QStringLiteral("192.168.1.20");
-    QTest::newRow("payload, level M") << pairing::pairingPayload(address, "alpha.126.key") << 2 << "M";
+    QTest::newRow("payload, level M")
+        << pairing::pairingPayload(address, "alpha.126.key") << 2 << "M";
     // Short enough that a generator left to itself would raise the level to Q or H.
     QTest::newRow("short text keeps M") << QStringLiteral("x") << 2 << "M";
-    QTest::newRow("non-ASCII key name") << pairing::pairingPayload(address, "clé-été_Ünïcode.126.key") << 2 << "M";
-    QTest::newRow("version above 4") << pairing::pairingPayload(address, QString(120, 'k') + ".126.key") << 2 << "M";
-    QTest::newRow("markup characters") << pairing::pairingPayload(address, "a<&>b.126.key") << 2 << "M";
+    QTest::newRow("non-ASCII key name")
+        << pairing::pairingPayload(address, "clé-été_Ünïcode.126.key") << 2 << "M";
+    QTest::newRow("version above 4")
+        << pairing::pairingPayload(address, QString(120, 'k') + ".126.key") << 2 << "M";
+    QTest::newRow("markup characters")
+        << pairing::pairingPayload(address, "a<&>b.126.key") << 2 << "M";
     QTest::newRow("level L") << QStringLiteral("hello") << 1 << "L";
     QTest::newRow("level H") << QStringLiteral("hello") << 4 << "H";
 }
 
-void TestPairing::decodesToTheText()
-{
+void TestPairing::decodesToTheText() {
     QFETCH(QString, text);
     QFETCH(int, level);
     QFETCH(QString, ecLevel);
@@ -97,8 +96,7 @@ void TestPairing::decodesToTheText()
     QCOMPARE(found.first().ecLevel, ecLevel);
 }
 
-void TestPairing::moduleSize_data()
-{
+void TestPairing::moduleSize_data() {
     QTest::addColumn<float>("scale");
     QTest::addColumn<int>("border");
     QTest::addColumn<qreal>("ratio");
@@ -111,8 +109,7 @@ void TestPairing::moduleSize_data()
 }
 
 // The picture is whole device pixels per module plus the quiet zone, at the screen's ratio.
-void TestPairing::moduleSize()
-{
+void TestPairing::moduleSize() {
     QFETCH(float, scale);
     QFETCH(int, border);
     QFETCH(qreal, ratio);
@@ -134,17 +131,17 @@ void TestPairing::moduleSize()
     QCOMPARE(qGray(picture.pixel(edge, edge)), 0);
 }
 
-void TestPairing::failuresLeaveNoPicture_data()
-{
+void TestPairing::failuresLeaveNoPicture_data() {
     QTest::addColumn<int>("symbology");
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("error");
-    QTest::newRow("other symbology") << 20 << "hello" << int(BarcodeGenerator::UnsupportedSymbology);
-    QTest::newRow("too long for any version") << 58 << QString(3000, QChar(0xe9)) << int(BarcodeGenerator::DataTooLong);
+    QTest::newRow("other symbology")
+        << 20 << "hello" << int(BarcodeGenerator::UnsupportedSymbology);
+    QTest::newRow("too long for any version")
+        << 58 << QString(3000, QChar(0xe9)) << int(BarcodeGenerator::DataTooLong);
 }
 
-void TestPairing::failuresLeaveNoPicture()
-{
+void TestPairing::failuresLeaveNoPicture() {
     QFETCH(int, symbology);
     QFETCH(QString, text);
     QFETCH(int, error);

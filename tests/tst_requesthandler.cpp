@@ -17,8 +17,7 @@ namespace {
 
 const QByteArray kNoReply = "(no reply)";
 
-QByteArray get(const QByteArray& path)
-{
+QByteArray get(const QByteArray& path) {
     return "GET " + path + " HTTP/1.1\r\nHost: 192.168.1.20:10999\r\nAccept: */*\r\n\r\n";
 }
 
@@ -44,8 +43,7 @@ private:
     QByteArray m_alpha;
 };
 
-void TestRequestHandler::initTestCase()
-{
+void TestRequestHandler::initTestCase() {
     m_alpha = m_folder.addKey(QStringLiteral("alpha.126.key"), 4000);
     for (const int size : {0, 3000, 3001, 4999, 5000})
         m_folder.addKey(QStringLiteral("k%1.126.key").arg(size), size, size);
@@ -62,8 +60,7 @@ void TestRequestHandler::initTestCase()
     QVERIFY(QFile::link(QStringLiteral("/proc/self/mem"), m_folder.keys() + "/mem.126.key"));
 }
 
-void TestRequestHandler::errorBodiesOnTheWire_data()
-{
+void TestRequestHandler::errorBodiesOnTheWire_data() {
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<int>("contentLength");
     QTest::newRow("-2") << kNoPath << 49;
@@ -76,16 +73,14 @@ void TestRequestHandler::errorBodiesOnTheWire_data()
 }
 
 // Guards the expectations below: the lengths the phone app was written against.
-void TestRequestHandler::errorBodiesOnTheWire()
-{
+void TestRequestHandler::errorBodiesOnTheWire() {
     QFETCH(QByteArray, body);
     QFETCH(int, contentLength);
     QCOMPARE(body.size(), contentLength);
     QVERIFY(wire(body).contains("Content-Length: " + QByteArray::number(contentLength) + "\r\n"));
 }
 
-void TestRequestHandler::replies_data()
-{
+void TestRequestHandler::replies_data() {
     QTest::addColumn<QString>("selected");
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("body");
@@ -135,8 +130,7 @@ void TestRequestHandler::replies_data()
     // clang-format on
 }
 
-void TestRequestHandler::replies()
-{
+void TestRequestHandler::replies() {
     QFETCH(QString, selected);
     QFETCH(QByteArray, request);
     QFETCH(QByteArray, body);

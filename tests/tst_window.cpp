@@ -25,8 +25,7 @@ namespace {
 
 const QString kAddress = QStringLiteral("192.168.1.20");
 
-Window1Options optionsFor(const QString& documents)
-{
+Window1Options optionsFor(const QString& documents) {
     Window1Options options;
     options.documents = [documents] { return runtime::FolderItem(documents); };
     options.currentYear = [] { return 2026; };
@@ -35,14 +34,12 @@ Window1Options optionsFor(const QString& documents)
     return options;
 }
 
-QByteArray shownPayload(const Window1& window)
-{
+QByteArray shownPayload(const Window1& window) {
     const QList<DecodedQr> found = decodeQrCodes(window.Canvas1()->backdrop());
     return found.size() == 1 ? found.first().bytes : QByteArray();
 }
 
-QByteArray payloadFor(const QString& key)
-{
+QByteArray payloadFor(const QString& key) {
     return pairing::pairingPayload(kAddress, key).toUtf8();
 }
 
@@ -66,8 +63,7 @@ private slots:
     void closingQuitsWithZero();
 };
 
-void TestWindow::startUpObjects()
-{
+void TestWindow::startUpObjects() {
     App* app = App::instance();
     QVERIFY(app);
     QCOMPARE(app->menuBar(), MainMenuBar::instance());
@@ -77,14 +73,14 @@ void TestWindow::startUpObjects()
     QCOMPARE(app->version().stageCode, 0);
 }
 
-void TestWindow::controlsBeforeOpening()
-{
+void TestWindow::controlsBeforeOpening() {
     TestKeyFolder folder;
     Window1 window(optionsFor(folder.documents()));
     QCOMPARE(window.PopupMenu1()->count(), 0);
     QCOMPARE(window.PopupMenu1()->currentIndex(), -1);
     QVERIFY(window.Canvas1()->backdrop().isNull());
-    QCOMPARE(window.version()->text(), QStringLiteral("Clef de signature à convertir en QR Code : "));
+    QCOMPARE(window.version()->text(),
+             QStringLiteral("Clef de signature à convertir en QR Code : "));
     QCOMPARE(window.Label1()->text(),
              QStringLiteral("Clef de signature à installer dans votre tablette ou téléphone :"));
     QVERIFY(window.Label2()->text().startsWith(QStringLiteral("Ce QR Code doit être scanné")));
@@ -98,8 +94,7 @@ void TestWindow::controlsBeforeOpening()
     QVERIFY(window.fkeyfolderpath.isNull());
 }
 
-void TestWindow::controlGeometry_data()
-{
+void TestWindow::controlGeometry_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("geometry");
     QTest::newRow("Canvas1") << "Canvas1" << QRect(241, 109, 545, 195);
@@ -109,8 +104,7 @@ void TestWindow::controlGeometry_data()
     QTest::newRow("version") << "version" << QRect(20, 316, 262, 20);
 }
 
-void TestWindow::controlGeometry()
-{
+void TestWindow::controlGeometry() {
     QFETCH(QString, name);
     QFETCH(QRect, geometry);
     TestKeyFolder folder;
@@ -122,8 +116,7 @@ void TestWindow::controlGeometry()
     QCOMPARE(control->parentWidget(), window.centralWidget());
 }
 
-void TestWindow::fixedSizeWindow()
-{
+void TestWindow::fixedSizeWindow() {
     TestKeyFolder folder;
     Window1 window(optionsFor(folder.documents()));
     window.show();
@@ -141,24 +134,40 @@ void TestWindow::fixedSizeWindow()
     QCOMPARE(QApplication::focusWidget(), window.PopupMenu1());
 }
 
-void TestWindow::menuBar_data()
-{
+void TestWindow::menuBar_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("shortcut");
-    QTest::newRow("FileQuit") << "FileQuit" << "E&xit" << "";
-    QTest::newRow("EditUndo") << "EditUndo" << "&Undo" << "Ctrl+Z";
-    QTest::newRow("EditSeparator1") << "EditSeparator1" << "-" << "";
-    QTest::newRow("EditCut") << "EditCut" << "Cu&t" << "Ctrl+X";
-    QTest::newRow("EditCopy") << "EditCopy" << "&Copy" << "Ctrl+C";
-    QTest::newRow("EditPaste") << "EditPaste" << "&Paste" << "Ctrl+V";
-    QTest::newRow("EditClear") << "EditClear" << "&Delete" << "";
-    QTest::newRow("EditSeparator2") << "EditSeparator2" << "-" << "";
-    QTest::newRow("EditSelectAll") << "EditSelectAll" << "Select &All" << "Ctrl+A";
+    QTest::newRow("FileQuit") << "FileQuit"
+                              << "E&xit"
+                              << "";
+    QTest::newRow("EditUndo") << "EditUndo"
+                              << "&Undo"
+                              << "Ctrl+Z";
+    QTest::newRow("EditSeparator1") << "EditSeparator1"
+                                    << "-"
+                                    << "";
+    QTest::newRow("EditCut") << "EditCut"
+                             << "Cu&t"
+                             << "Ctrl+X";
+    QTest::newRow("EditCopy") << "EditCopy"
+                              << "&Copy"
+                              << "Ctrl+C";
+    QTest::newRow("EditPaste") << "EditPaste"
+                               << "&Paste"
+                               << "Ctrl+V";
+    QTest::newRow("EditClear") << "EditClear"
+                               << "&Delete"
+                               << "";
+    QTest::newRow("EditSeparator2") << "EditSeparator2"
+                                    << "-"
+                                    << "";
+    QTest::newRow("EditSelectAll") << "EditSelectAll"
+                                   << "Select &All"
+                                   << "Ctrl+A";
 }
 
-void TestWindow::menuBar()
-{
+void TestWindow::menuBar() {
     QFETCH(QString, name);
     QFETCH(QString, caption);
     QFETCH(QString, shortcut);
@@ -184,8 +193,7 @@ void TestWindow::menuBar()
     QVERIFY(item->isVisible());
 }
 
-void TestWindow::keysFolderLookup_data()
-{
+void TestWindow::keysFolderLookup_data() {
     QTest::addColumn<QString>("layout");
     QTest::addColumn<bool>("found");
     QTest::newRow("all three levels") << "Documents/KELVANOR2/Clefs2/" << true;
@@ -196,8 +204,7 @@ void TestWindow::keysFolderLookup_data()
     QTest::newRow("wrong case") << "Documents/kelvanor2/clefs2/" << false;
 }
 
-void TestWindow::keysFolderLookup()
-{
+void TestWindow::keysFolderLookup() {
     QFETCH(QString, layout);
     QFETCH(bool, found);
     TestKeyFolder home(false);
@@ -225,8 +232,7 @@ void TestWindow::keysFolderLookup()
     QCOMPARE(QDir(home.home()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
 }
 
-void TestWindow::openingListsKeysAndDrawsOnce()
-{
+void TestWindow::openingListsKeysAndDrawsOnce() {
     TestKeyFolder folder;
     for (const char* name : {"alpha.126.key", "alpha.127.key", "alpha.125.key", ".126.key",
                              "notes.txt", "alpha.126.key.bak"})
@@ -252,8 +258,7 @@ void TestWindow::openingListsKeysAndDrawsOnce()
     QCOMPARE(window.Canvas1()->y(), 109);
 }
 
-void TestWindow::selectionRebuildsCode()
-{
+void TestWindow::selectionRebuildsCode() {
     TestKeyFolder folder;
     folder.addKey(QStringLiteral("one.126.key"));
     folder.addKey(QStringLiteral("two.127.key"));
@@ -277,8 +282,7 @@ void TestWindow::selectionRebuildsCode()
 
 // Must stay the last test: once the application has been told to quit, no event loop of this
 // process runs again. File > Exit is driven in the end-to-end test.
-void TestWindow::closingQuitsWithZero()
-{
+void TestWindow::closingQuitsWithZero() {
     TestKeyFolder folder;
     Window1 window(optionsFor(folder.documents()));
     window.open();
@@ -288,8 +292,7 @@ void TestWindow::closingQuitsWithZero()
     QCOMPARE(loop.exec(), 0);
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     std::unique_ptr<App> app(NewAppInstance(argc, argv));
     TestWindow test;

@@ -7,12 +7,14 @@
 namespace expected {
 
 inline const QByteArray kNoPath = "<ERR>-2</ERR><ERRH>Aucun chemin dans l'url</ERRH>";
-inline const QByteArray kNoKey = "<ERR>-3</ERR><ERRH>Aucune clef demand\xc3\xa9" "e !</ERRH>";
-inline const QByteArray kNotSelected =
-    "<ERR>-4</ERR><ERRH>La clef demand\xc3\xa9" "e n'est pas celle indiqu\xc3\xa9" "e dans le menu "
-    "de l'application de l'ordinateur !</ERRH>";
-inline const QByteArray kNotFound =
-    "<ERR>-43</ERR><ERRH>La clef demand\xc3\xa9" "e est introuvable sur l'ordinateur !</ERRH>";
+inline const QByteArray kNoKey = "<ERR>-3</ERR><ERRH>Aucune clef demand\xc3\xa9"
+                                 "e !</ERRH>";
+inline const QByteArray kNotSelected = "<ERR>-4</ERR><ERRH>La clef demand\xc3\xa9"
+                                       "e n'est pas celle indiqu\xc3\xa9"
+                                       "e dans le menu "
+                                       "de l'application de l'ordinateur !</ERRH>";
+inline const QByteArray kNotFound = "<ERR>-43</ERR><ERRH>La clef demand\xc3\xa9"
+                                    "e est introuvable sur l'ordinateur !</ERRH>";
 inline const QByteArray kUnreadable =
     "<ERR>-49</ERR><ERRH>Impossible de lire la clef de l'ordinateur !</ERRH>";
 inline const QByteArray kBadSize =
@@ -20,16 +22,14 @@ inline const QByteArray kBadSize =
 inline const QByteArray kUnknown = "<ERR>-1</ERR><ERRH>Erreur inconnue</ERRH>";
 
 /// The body that hands out `text` as the key `name`.
-inline QByteArray success(const QByteArray& name, const QByteArray& text)
-{
+inline QByteArray success(const QByteArray& name, const QByteArray& text) {
     return "<B>1</B><F>" + name + "</F><D>" + text + "</D>";
 }
 
 /// Status line and headers, then `body`, as they go on the wire.
-inline QByteArray wire(const QByteArray& body)
-{
-    return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: "
-           + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+inline QByteArray wire(const QByteArray& body) {
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+           QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
 } // namespace expected

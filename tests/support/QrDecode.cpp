@@ -6,8 +6,7 @@
 
 #include <algorithm>
 
-QList<DecodedQr> decodeQrCodes(const QImage& image)
-{
+QList<DecodedQr> decodeQrCodes(const QImage& image) {
     const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
     const ZXing::ImageView view(grey.constBits(), grey.width(), grey.height(),
                                 ZXing::ImageFormat::Lum, static_cast<int>(grey.bytesPerLine()));

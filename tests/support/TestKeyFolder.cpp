@@ -5,9 +5,9 @@
 #include <QFile>
 #include <QTest>
 
-QByteArray keyText(int characters, int seed)
-{
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+QByteArray keyText(int characters, int seed) {
+    static const char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     QByteArray text;
     text.reserve(characters);
     for (int i = 0; i < characters; ++i)
@@ -15,21 +15,18 @@ QByteArray keyText(int characters, int seed)
     return text;
 }
 
-TestKeyFolder::TestKeyFolder(bool withKeysFolder)
-{
+TestKeyFolder::TestKeyFolder(bool withKeysFolder) {
     if (withKeysFolder)
         QDir().mkpath(keys());
 }
 
-QByteArray TestKeyFolder::write(const QString& name, const QByteArray& content) const
-{
+QByteArray TestKeyFolder::write(const QString& name, const QByteArray& content) const {
     QFile file(keys() + QLatin1Char('/') + name);
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
         qFatal("cannot write test key %s", qPrintable(file.fileName()));
     return content;
 }
 
-QByteArray TestKeyFolder::addKey(const QString& name, int characters, int seed) const
-{
+QByteArray TestKeyFolder::addKey(const QString& name, int characters, int seed) const {
     return write(name, keyText(characters, seed));
 }
