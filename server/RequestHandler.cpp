@@ -5,6 +5,7 @@
 #include "runtime/Text.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <utility>
 
@@ -38,10 +39,10 @@ qsizetype utf8Length(const QByteArray& text) {
 
 enum class ReadResult { Ok, TooLarge, Failed };
 
-// Reads at most kMaxKeyFileBytes bytes, so a file that grows after the size check still cannot
-// make the reply unbounded.
-ReadResult readKeyFile(QFile& file, QByteArray& text) {
-    if (file.size() > RequestHandler::kMaxKeyFileBytes)
+// Refuses a file whose `size` is too large without reading it, and reads at most one byte more
+// than the limit, so a file that grows after the size check still cannot make the reply unbounded.
+ReadResult readKeyFile(QFile& file, qint64 size, QByteArray& text) {
+    if (size > RequestHandler::kMaxKeyFileBytes)
         return ReadResult::TooLarge;
     text.resize(RequestHandler::kMaxKeyFileBytes + 1);
     qint64 total = 0;
@@ -87,18 +88,22 @@ QByteArray RequestHandler::answer(const QByteArray& path) const {
         return kNotSelected;
 
     const runtime::FolderItem item = m_source.keyFolder().child(name);
-    if (!item.exists())
+    if (item.isNull())
+        return kNotFound;
+    // One stat answers existence, kind and size; then one open and one read.
+    const QFileInfo info(item.path());
+    if (!info.exists())
         return kNotFound;
     // Anything but a regular file (a folder, a FIFO that would block the event loop on open,
     // a device) cannot be read as a key.
-    if (!item.isRegularFile())
+    if (!info.isFile())
         return kUnreadable;
     QFile file(item.path());
     if (!file.open(QIODevice::ReadOnly))
         return kUnreadable;
 
     QByteArray text;
-    switch (readKeyFile(file, text)) {
+    switch (readKeyFile(file, info.size(), text)) {
     case ReadResult::Failed:
         return kUnknown;
     case ReadResult::TooLarge:
