@@ -39,10 +39,6 @@ bool FolderItem::exists() const {
     return !isNull() && QFileInfo::exists(m_path);
 }
 
-bool FolderItem::isRegularFile() const {
-    return !isNull() && QFileInfo(m_path).isFile();
-}
-
 int FolderItem::count() const {
     if (isNull())
         return 0;
