@@ -25,6 +25,7 @@ public:
     /// The entry exists (a folder, a plain file or anything else; a dangling link does not).
     bool exists() const;
 
+
     /// How many entries the folder holds right now, hidden ones included; 0 for a non-folder.
     int count() const;
 
