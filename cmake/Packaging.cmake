@@ -70,7 +70,8 @@ set(CPACK_NSIS_MUI_UNIICON "${ZORVIK_ICON_ICO}")
 set(CPACK_NSIS_INSTALLED_ICON_NAME "${PROJECT_NAME}.exe")
 set(CPACK_NSIS_IGNORE_LICENSE_PAGE ON)
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
-set(CPACK_NSIS_MUI_FINISHPAGE_RUN "${PROJECT_NAME}.exe")
+set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
+# No "run now" on the last page: the installer runs elevated, the program must not.
 set(zorvik_rule "name=\"${PROJECT_NAME}\"")
 set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS [=[
   nsExec::ExecToLog 'netsh advfirewall firewall delete rule @RULE@'

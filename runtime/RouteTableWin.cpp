@@ -8,10 +8,14 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <iphlpapi.h>
-#include <netioapi.h>
+// Windows' headers must come in this order, so each stands alone against the formatter's sorting.
 #include <winsock2.h>
+
 #include <ws2ipdef.h>
+
+#include <iphlpapi.h>
+
+#include <netioapi.h>
 
 #include <limits>
 
