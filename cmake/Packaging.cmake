@@ -6,9 +6,12 @@ if(WIN32)
     # Everything sits beside the executable, where Windows and Qt look for libraries and plugins.
     install(TARGETS Zorvik_QRCode RUNTIME DESTINATION .)
 
-    # Qt's libraries and plugins, found by Qt's own deployment tool next to qmake.
-    get_target_property(zorvik_qmake Qt::qmake IMPORTED_LOCATION)
-    get_filename_component(zorvik_qt_bin "${zorvik_qmake}" DIRECTORY)
+    # Qt's libraries and plugins, laid out by Qt's own deployment tool, which sits beside qmake.
+    set(zorvik_qt_bin "")
+    if(TARGET Qt${ZORVIK_QT_MAJOR}::qmake)
+        get_target_property(zorvik_qmake Qt${ZORVIK_QT_MAJOR}::qmake IMPORTED_LOCATION)
+        get_filename_component(zorvik_qt_bin "${zorvik_qmake}" DIRECTORY)
+    endif()
     find_program(ZORVIK_WINDEPLOYQT windeployqt HINTS "${zorvik_qt_bin}" REQUIRED)
     install(CODE "
         set(target \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/$<TARGET_FILE_NAME:Zorvik_QRCode>\")
