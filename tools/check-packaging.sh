@@ -6,7 +6,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" libzxing-dev dpkg-dev desktop-file-utils nsis \
-    mingw-w64 nodejs xvfb xauth curl
+    mingw-w64 nodejs xvfb xauth curl iproute2
 # Debian's nodejs comes without npm; other builds of nodejs bring their own.
 command -v npm >/dev/null || ensure_packages npm
 build build/ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVIK_WERROR=ON
@@ -38,32 +38,38 @@ for package in libqt6core6 libqt6gui6 libqt6network6 libqt6widgets6 qt6-qpa-plug
 done
 apt-get install --simulate "$deb" >/dev/null || fail "apt cannot install $(basename "$deb")"
 
-# The packaged program, with a home folder holding one key, must answer for it on the fixed port.
-keys="$work/home/Documents/KELVANOR2/Clefs2"
-name="alpha.$(($(date +%Y) - 1900)).key"
-mkdir -p "$keys" "$work/xdg"
-chmod 700 "$work/xdg"
-head -c 4000 /dev/zero | tr '\0' 'K' >"$keys/$name"
-expected="<B>1</B><F>$name</F><D>$(cat "$keys/$name")</D>"
-exec 9>/tmp/zorvik-port10999.lock
-flock 9
-display=$(free_display)
-Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 9>&- &
-xvfb=$!
-for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.1; done
-HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/xdg" \
-    DISPLAY=":$display" "$work/root/usr/bin/Zorvik_QRCode" >"$work/program.log" 2>&1 9>&- &
-program=$!
-body=""
-for _ in $(seq 100); do
-    body=$(curl -s --max-time 2 "http://127.0.0.1:10999/$name" || true)
-    [[ -n "$body" ]] && break
-    sleep 0.1
-done
-kill "$program" "$xvfb" 2>/dev/null || true
-wait "$program" "$xvfb" 2>/dev/null || true
-flock -u 9
-[[ "$body" == "$expected" ]] || fail "the packaged program did not serve $name: '${body:0:80}'"
+# serve_packaged_key ROOT WORK DISPLAY: starts the packaged program in ROOT with a home folder in
+# WORK holding one key, and checks that it answers for that key on the fixed port.
+serve_packaged_key() {
+    local root=$1 work=$2 display=$3
+    local keys="$work/home/Documents/KELVANOR2/Clefs2" name
+    name="alpha.$(($(date +%Y) - 1900)).key"
+    mkdir -p "$keys" "$work/xdg"
+    chmod 700 "$work/xdg"
+    head -c 4000 /dev/zero | tr '\0' 'K' >"$keys/$name"
+    local expected="<B>1</B><F>$name</F><D>$(cat "$keys/$name")</D>" body=""
+    ip link set lo up
+    Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    local xvfb=$!
+    for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.1; done
+    HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/xdg" \
+        DISPLAY=":$display" "$root/usr/bin/Zorvik_QRCode" >"$work/program.log" 2>&1 &
+    local program=$!
+    for _ in $(seq 100); do
+        body=$(curl -s --max-time 2 "http://127.0.0.1:10999/$name" || true)
+        [[ -n "$body" ]] && break
+        sleep 0.1
+    done
+    kill "$program" "$xvfb" 2>/dev/null || true
+    wait "$program" "$xvfb" 2>/dev/null || true
+    [[ "$body" == "$expected" ]] || {
+        echo "check-packaging: the packaged program did not serve $name: '${body:0:80}'" >&2
+        return 1
+    }
+}
+# In a network namespace of its own, the fixed port is free whatever else runs on this machine.
+unshare -n bash -c "$(declare -f serve_packaged_key); serve_packaged_key \"\$@\"" _ \
+    "$work/root" "$work" "$(free_display)"
 
 echo "== NSIS installer script"
 (cd "$ci" && cpack -G NSIS -B "$packages" >/dev/null)
