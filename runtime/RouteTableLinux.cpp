@@ -43,10 +43,11 @@ unsigned defaultRouteIndex() {
 // The kernel lists every interface that no device backs under this folder.
 std::vector<unsigned> softwareIndexes() {
     std::vector<unsigned> result;
+    // Error codes throughout: a folder that cannot be read means no facts, never an exception.
     std::error_code error;
-    for (const auto& entry :
-         std::filesystem::directory_iterator("/sys/devices/virtual/net", error)) {
-        const unsigned index = if_nametoindex(entry.path().filename().c_str());
+    for (std::filesystem::directory_iterator entry("/sys/devices/virtual/net", error), end;
+         !error && entry != end; entry.increment(error)) {
+        const unsigned index = if_nametoindex(entry->path().filename().c_str());
         if (index != 0)
             result.push_back(index);
     }
