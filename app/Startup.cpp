@@ -4,9 +4,11 @@
 #include "app/Alert.h"
 #include "app/App.h"
 #include "app/MainMenuBar.h"
+#include "app/ProductVersion.h"
 #include "app/Window1.h"
 #include "runtime/Services.h"
 
+#include <QIcon>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -17,14 +19,15 @@ namespace {
 
 App::VersionData productVersion() {
     App::VersionData version;
-    version.majorVersion = 1;
-    version.minorVersion = 0;
-    version.bugVersion = 1;
-    version.nonReleaseVersion = 0;
+    version.majorVersion = productversion::kMajor;
+    version.minorVersion = productversion::kMinor;
+    version.bugVersion = productversion::kBug;
+    version.nonReleaseVersion = productversion::kNonRelease;
     version.stageCode = 0;
-    version.longVersion = QStringLiteral("1.0.1");
-    version.shortVersion = QStringLiteral("1.0.1");
-    version.packageInfo = QStringLiteral("1.0.1 (development) - hands a signature key to a phone");
+    version.longVersion = QString::fromLatin1(productversion::kText);
+    version.shortVersion = version.longVersion;
+    version.packageInfo =
+        version.longVersion + QStringLiteral(" (development) - hands a signature key to a phone");
     return version;
 }
 
@@ -46,6 +49,12 @@ App* NewAppInstance(int& argc, char** argv) {
     app->Constructor();
     app->setApplicationName(QStringLiteral("Zorvik_QRCode"));
     app->setVersion(productVersion());
+    // The executable's own resources carry the pictures; the taskbar and title bar take them from
+    // here, the file manager from the Windows resource or the desktop entry.
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
     app->setMenuBar(MainMenuBar::instance());
     runtime::Services::setBeepHandler(&Alert::sound);
     runtime::Services::setMessageBoxHandler([](const QString& text) {

@@ -1,8 +1,8 @@
 // Choosing the LAN address that goes into the pairing code.
 #include "runtime/LocalAddress.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "runtime/RouteTable.h"
+
 #include <QNetworkInterface>
 
 #include <algorithm>
@@ -25,9 +25,9 @@ bool usable(const QHostAddress& address) {
 }
 
 // Lower is better.
-int rank(const InterfaceInfo& interface, const QHostAddress& address) {
-    int value = interface.isVirtual ? 4 : 0;
-    if (!interface.defaultRoute)
+int rank(const InterfaceInfo& adapter, const QHostAddress& address) {
+    int value = adapter.isVirtual ? 4 : 0;
+    if (!adapter.defaultRoute)
         value += isPrivate(address) ? 1 : 2;
     return value;
 }
@@ -49,32 +49,18 @@ bool looksVirtual(const QString& name, const QString& humanName) {
     return false;
 }
 
-// The interface of the IPv4 default route, where the system says (Linux).
-std::optional<QString> defaultRouteInterface() {
-    QFile routes(QStringLiteral("/proc/net/route"));
-    if (!routes.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    routes.readLine(); // column titles
-    while (!routes.atEnd()) {
-        const QList<QByteArray> fields = routes.readLine().simplified().split(' ');
-        if (fields.size() > 1 && fields.at(1) == "00000000")
-            return QString::fromLatin1(fields.at(0));
-    }
-    return std::nullopt;
-}
-
 } // namespace
 
 QString chooseLanAddress(const QList<InterfaceInfo>& interfaces) {
     std::optional<QHostAddress> best;
     int bestRank = 0;
-    for (const InterfaceInfo& interface : interfaces) {
-        if (!interface.up || !interface.running || interface.loopback || interface.pointToPoint)
+    for (const InterfaceInfo& adapter : interfaces) {
+        if (!adapter.up || !adapter.running || adapter.loopback || adapter.pointToPoint)
             continue;
-        for (const QHostAddress& address : interface.addresses) {
+        for (const QHostAddress& address : adapter.addresses) {
             if (!usable(address))
                 continue;
-            const int value = rank(interface, address);
+            const int value = rank(adapter, address);
             if (!best || value < bestRank) {
                 best = address;
                 bestRank = value;
@@ -84,26 +70,37 @@ QString chooseLanAddress(const QList<InterfaceInfo>& interfaces) {
     return best ? best->toString() : QStringLiteral("127.0.0.1");
 }
 
+void applyRouteFacts(QList<InterfaceInfo>& interfaces, const RouteFacts& facts) {
+    for (InterfaceInfo& adapter : interfaces) {
+        if (adapter.index <= 0)
+            continue;
+        const auto index = static_cast<unsigned>(adapter.index);
+        if (index == facts.defaultRouteIndex)
+            adapter.defaultRoute = true;
+        if (std::find(facts.softwareIndexes.begin(), facts.softwareIndexes.end(), index) !=
+            facts.softwareIndexes.end())
+            adapter.isVirtual = true;
+    }
+}
+
 QList<InterfaceInfo> systemInterfaces() {
-    const std::optional<QString> routed = defaultRouteInterface();
     QList<InterfaceInfo> result;
-    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
-        const QNetworkInterface::InterfaceFlags flags = interface.flags();
+    for (const QNetworkInterface& adapter : QNetworkInterface::allInterfaces()) {
+        const QNetworkInterface::InterfaceFlags flags = adapter.flags();
         InterfaceInfo info;
-        info.name = interface.name();
+        info.name = adapter.name();
+        info.index = adapter.index();
         info.up = flags.testFlag(QNetworkInterface::IsUp);
         info.running = flags.testFlag(QNetworkInterface::IsRunning);
         info.loopback = flags.testFlag(QNetworkInterface::IsLoopBack);
         info.pointToPoint = flags.testFlag(QNetworkInterface::IsPointToPoint);
-        info.isVirtual =
-            interface.type() == QNetworkInterface::Virtual ||
-            looksVirtual(interface.name(), interface.humanReadableName()) ||
-            QFileInfo::exists(QStringLiteral("/sys/devices/virtual/net/") + interface.name());
-        info.defaultRoute = routed && *routed == interface.name();
-        for (const QNetworkAddressEntry& entry : interface.addressEntries())
+        info.isVirtual = adapter.type() == QNetworkInterface::Virtual ||
+                         looksVirtual(adapter.name(), adapter.humanReadableName());
+        for (const QNetworkAddressEntry& entry : adapter.addressEntries())
             info.addresses.append(entry.ip());
         result.append(info);
     }
+    applyRouteFacts(result, readRouteFacts());
     return result;
 }
 

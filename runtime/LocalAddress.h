@@ -8,9 +8,13 @@
 
 namespace runtime {
 
+struct RouteFacts;
+
 /// What the address choice needs to know of one network interface.
 struct InterfaceInfo {
     QString name;
+    /// The system's interface index; 0 when unknown.
+    int index = 0;
     bool up = false;
     bool running = false;
     bool loopback = false;
@@ -27,6 +31,10 @@ struct InterfaceInfo {
 /// with the default route, then private ranges, then the rest, keeping the given order among
 /// equals. "127.0.0.1" when nothing qualifies.
 QString chooseLanAddress(const QList<InterfaceInfo>& interfaces);
+
+/// Marks the interfaces that `facts` names by index: the default-route one, and the software-only
+/// ones as virtual. Flags already set stay set; an interface of index 0 matches nothing.
+void applyRouteFacts(QList<InterfaceInfo>& interfaces, const RouteFacts& facts);
 
 /// This machine's interfaces as the choice sees them, read afresh.
 QList<InterfaceInfo> systemInterfaces();

@@ -1,5 +1,6 @@
 // Which of this computer's addresses the phone is told to connect to.
 #include "runtime/LocalAddress.h"
+#include "runtime/RouteTable.h"
 
 #include <QTest>
 
@@ -20,6 +21,13 @@ InterfaceInfo adapter(const QString& name, const QStringList& addresses, bool de
     return info;
 }
 
+// An adapter as the system lists it: known only by name, index and addresses.
+InterfaceInfo listed(const QString& name, int index, const QString& address) {
+    InterfaceInfo info = adapter(name, {address});
+    info.index = index;
+    return info;
+}
+
 InterfaceInfo loopback() {
     InterfaceInfo info = adapter(QStringLiteral("lo"), {"127.0.0.1", "::1"});
     info.loopback = true;
@@ -29,6 +37,7 @@ InterfaceInfo loopback() {
 } // namespace
 
 Q_DECLARE_METATYPE(QList<InterfaceInfo>)
+Q_DECLARE_METATYPE(runtime::RouteFacts)
 
 class TestLocalAddress : public QObject {
     Q_OBJECT
@@ -36,6 +45,8 @@ class TestLocalAddress : public QObject {
 private slots:
     void choose_data();
     void choose();
+    void routeFactsDecide_data();
+    void routeFactsDecide();
     void systemChoiceIsNeverTheWildcard();
 };
 
@@ -89,6 +100,43 @@ void TestLocalAddress::choose_data() {
 void TestLocalAddress::choose() {
     QFETCH(QList<InterfaceInfo>, interfaces);
     QFETCH(QString, address);
+    QCOMPARE(runtime::chooseLanAddress(interfaces), address);
+}
+
+// The facts each platform's routing table yields, matched to the interfaces by index. In every
+// row the list order alone would pick the wrong adapter.
+void TestLocalAddress::routeFactsDecide_data() {
+    QTest::addColumn<QList<InterfaceInfo>>("interfaces");
+    QTest::addColumn<runtime::RouteFacts>("facts");
+    QTest::addColumn<QString>("address");
+
+    // clang-format off
+    QTest::newRow("Windows: second card loses to the default-route Wi-Fi")
+        << QList<InterfaceInfo>{listed("ethernet_32769", 7, "192.168.56.10"), listed("wireless_32768", 12, "192.168.1.33")}
+        << runtime::RouteFacts{12, {}} << "192.168.1.33";
+    QTest::newRow("Windows: VPN adapter carries the default route")
+        << QList<InterfaceInfo>{listed("ethernet_32770", 25, "10.6.0.2"), listed("wireless_32768", 12, "192.168.1.33")}
+        << runtime::RouteFacts{25, {25}} << "192.168.1.33";
+    QTest::newRow("Windows: virtual switch listed first")
+        << QList<InterfaceInfo>{listed("ethernet_32771", 30, "172.20.160.1"), listed("ethernet_32769", 7, "192.168.1.40")}
+        << runtime::RouteFacts{0, {30}} << "192.168.1.40";
+    QTest::newRow("Linux: second card loses to the default route")
+        << QList<InterfaceInfo>{listed("eth0", 2, "10.0.0.5"), listed("wlan0", 3, "192.168.1.20")}
+        << runtime::RouteFacts{3, {}} << "192.168.1.20";
+    QTest::newRow("Linux: unnamed tunnel with the default route")
+        << QList<InterfaceInfo>{listed("corp", 9, "10.8.0.2"), listed("wlan0", 3, "192.168.0.7")}
+        << runtime::RouteFacts{9, {1, 9}} << "192.168.0.7";
+    QTest::newRow("unknown indexes match nothing")
+        << QList<InterfaceInfo>{listed("eth0", 0, "10.0.0.5"), listed("eth1", 0, "192.168.1.20")}
+        << runtime::RouteFacts{0, {0}} << "10.0.0.5";
+    // clang-format on
+}
+
+void TestLocalAddress::routeFactsDecide() {
+    QFETCH(QList<InterfaceInfo>, interfaces);
+    QFETCH(runtime::RouteFacts, facts);
+    QFETCH(QString, address);
+    runtime::applyRouteFacts(interfaces, facts);
     QCOMPARE(runtime::chooseLanAddress(interfaces), address);
 }
 

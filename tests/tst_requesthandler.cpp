@@ -8,7 +8,9 @@
 #include <QFile>
 #include <QTest>
 
+#ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#endif
 
 using namespace expected;
 using server::RequestHandler;
@@ -55,9 +57,13 @@ void TestRequestHandler::initTestCase() {
     m_folder.write(QStringLiteral("huge.126.key"), QByteArray(30000, 'A'));
     m_folder.addKey(QStringLiteral("Beta.126.key"), 3500, 7);
     QVERIFY(QDir(m_folder.keys()).mkdir(QStringLiteral("dir.126.key")));
+#ifdef Q_OS_UNIX
     QVERIFY(::mkfifo(QFile::encodeName(m_folder.keys() + "/fifo.126.key").constData(), 0600) == 0);
+#endif
+#ifdef Q_OS_LINUX
     // A regular file whose read fails part-way: reading this process's memory at offset 0.
     QVERIFY(QFile::link(QStringLiteral("/proc/self/mem"), m_folder.keys() + "/mem.126.key"));
+#endif
 }
 
 void TestRequestHandler::errorBodiesOnTheWire_data() {
@@ -110,9 +116,11 @@ void TestRequestHandler::replies_data() {
     QTest::newRow("path traversal") << QStringLiteral("../Clefs2/alpha.126.key") << get("/../Clefs2/alpha.126.key") << kNotFound;
     QTest::newRow("deleted after listing") << QStringLiteral("gone.126.key") << get("/gone.126.key") << kNotFound;
     QTest::newRow("case differs from selection, request case found") << QStringLiteral("beta.126.KEY") << get("/Beta.126.key") << success("Beta.126.key", keyText(3500, 7));
-    QTest::newRow("case differs, looked up as requested") << alpha << get("/ALPHA.126.KEY") << kNotFound;
+    QTest::newRow("case differs, looked up as requested") << alpha << get("/ALPHA.126.KEY") << (fileNamesIgnoreCase() ? success("ALPHA.126.KEY", m_alpha) : kNotFound);
     QTest::newRow("directory named like the key") << QStringLiteral("dir.126.key") << get("/dir.126.key") << kUnreadable;
+#ifdef Q_OS_UNIX
     QTest::newRow("FIFO named like the key") << QStringLiteral("fifo.126.key") << get("/fifo.126.key") << kUnreadable;
+#endif
     QTest::newRow("empty key") << QStringLiteral("k0.126.key") << get("/k0.126.key") << kBadSize;
     QTest::newRow("3000 characters") << QStringLiteral("k3000.126.key") << get("/k3000.126.key") << kBadSize;
     QTest::newRow("3001 characters") << QStringLiteral("k3001.126.key") << get("/k3001.126.key") << success("k3001.126.key", keyText(3001, 3001));
@@ -120,7 +128,9 @@ void TestRequestHandler::replies_data() {
     QTest::newRow("5000 characters") << QStringLiteral("k5000.126.key") << get("/k5000.126.key") << kBadSize;
     QTest::newRow("3001 two-byte characters") << QStringLiteral("accent.126.key") << get("/accent.126.key") << success("accent.126.key", QByteArray("\xc3\xa9").repeated(3001));
     QTest::newRow("far too large") << QStringLiteral("huge.126.key") << get("/huge.126.key") << kBadSize;
+#ifdef Q_OS_LINUX
     QTest::newRow("read fails part-way") << QStringLiteral("mem.126.key") << get("/mem.126.key") << kUnknown;
+#endif
     QTest::newRow("POST") << alpha << QByteArray("POST /alpha.126.key HTTP/1.1\r\n\r\n") << kNoReply;
     QTest::newRow("HEAD") << alpha << QByteArray("HEAD /alpha.126.key HTTP/1.1\r\n\r\n") << kNoReply;
     QTest::newRow("GET as a prefix") << alpha << QByteArray("GETX /alpha.126.key HTTP/1.1\r\n\r\n") << kNoReply;

@@ -12,3 +12,4 @@ echo "== Unit tests under the sanitizers"
 ctest --test-dir "$ROOT/build/sanitize" -L unit --output-on-failure
 echo "== All tests"
 ctest --test-dir "$ROOT/build/ci" --output-on-failure
+bash "$ROOT/tools/check-packaging.sh"

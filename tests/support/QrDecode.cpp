@@ -3,6 +3,7 @@
 #include "support/QrDecode.h"
 
 #include <ZXing/ReadBarcode.h>
+#include <ZXing/ZXVersion.h>
 
 #include <algorithm>
 
@@ -10,7 +11,11 @@ QList<DecodedQr> decodeQrCodes(const QImage& image) {
     const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
     const ZXing::ImageView view(grey.constBits(), grey.width(), grey.height(),
                                 ZXing::ImageFormat::Lum, static_cast<int>(grey.bytesPerLine()));
+#if ZXING_VERSION_MAJOR > 2 || (ZXING_VERSION_MAJOR == 2 && ZXING_VERSION_MINOR >= 2)
+    ZXing::ReaderOptions hints; // vcpkg's release renamed the decode hints
+#else
     ZXing::DecodeHints hints;
+#endif
     hints.setFormats(ZXing::BarcodeFormat::QRCode);
     hints.setTryHarder(true);
 

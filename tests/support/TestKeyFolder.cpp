@@ -3,6 +3,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
 QByteArray keyText(int characters, int seed) {
@@ -13,6 +15,14 @@ QByteArray keyText(int characters, int seed) {
     for (int i = 0; i < characters; ++i)
         text.append(i % 65 == 64 ? '\n' : alphabet[(i * 7 + seed * 13 + i / 64) % 64]);
     return text;
+}
+
+bool fileNamesIgnoreCase() {
+    const QTemporaryDir folder;
+    QFile probe(folder.path() + QStringLiteral("/probe"));
+    if (!probe.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(probe.fileName()));
+    return QFileInfo::exists(folder.path() + QStringLiteral("/PROBE"));
 }
 
 TestKeyFolder::TestKeyFolder(bool withKeysFolder) {

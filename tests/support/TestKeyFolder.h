@@ -10,6 +10,10 @@
 /// `characters` characters of ASCII key text, different for each seed.
 QByteArray keyText(int characters, int seed = 0);
 
+/// Whether this machine's file system finds a file under another letter case (Windows, macOS),
+/// so that tests expect what the platform's own lookup does.
+bool fileNamesIgnoreCase();
+
 class TestKeyFolder {
 public:
     /// Creates the home folder and, with `withKeysFolder`, the keys folder inside it.

@@ -1,0 +1,103 @@
+# Install rules and CPack: a runnable folder, ZIP and NSIS installer on Windows; a .deb on Linux.
+
+set(ZORVIK_PORT 10999)
+
+if(WIN32)
+    # Everything sits beside the executable, where Windows and Qt look for libraries and plugins.
+    install(TARGETS Zorvik_QRCode RUNTIME DESTINATION .)
+
+    # Qt's libraries and plugins, laid out by Qt's own deployment tool, which sits beside qmake.
+    set(zorvik_qt_bin "")
+    if(TARGET Qt${ZORVIK_QT_MAJOR}::qmake)
+        get_target_property(zorvik_qmake Qt${ZORVIK_QT_MAJOR}::qmake IMPORTED_LOCATION)
+        get_filename_component(zorvik_qt_bin "${zorvik_qmake}" DIRECTORY)
+    endif()
+    find_program(ZORVIK_WINDEPLOYQT windeployqt HINTS "${zorvik_qt_bin}" REQUIRED)
+    install(CODE "
+        set(target \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/$<TARGET_FILE_NAME:Zorvik_QRCode>\")
+        execute_process(
+            COMMAND \"${ZORVIK_WINDEPLOYQT}\" --no-translations --no-compiler-runtime
+                    --no-system-d3d-compiler --no-opengl-sw \"\${target}\"
+            COMMAND_ERROR_IS_FATAL ANY)
+    ")
+
+    # The compiler's runtime; Windows 7 and 8 may also lack the universal C runtime.
+    set(CMAKE_INSTALL_SYSTEM_RUNTIME_DESTINATION .)
+    if(ZORVIK_QT_MAJOR STREQUAL "5")
+        set(CMAKE_INSTALL_UCRT_LIBRARIES ON)
+    endif()
+    include(InstallRequiredSystemLibraries)
+else()
+    include(GNUInstallDirs)
+    install(TARGETS Zorvik_QRCode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(FILES packaging/linux/Zorvik_QRCode.desktop
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+    foreach(size 16 24 32 48 64 128 256)
+        install(FILES "${ZORVIK_ICON_DIR}/Zorvik_QRCode-${size}.png"
+                DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+                RENAME Zorvik_QRCode.png)
+    endforeach()
+    install(FILES "${ZORVIK_ICON_DIR}/Zorvik_QRCode.svg"
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+endif()
+
+# Package variables reach CPack as written, without a second round of CMake escaping.
+set(CPACK_VERBATIM_VARIABLES ON)
+set(CPACK_PACKAGE_NAME "${PROJECT_NAME}")
+set(CPACK_PACKAGE_VENDOR "${PROJECT_NAME}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_INSTALL_DIRECTORY "${PROJECT_NAME}")
+set(CPACK_PACKAGE_EXECUTABLES "${PROJECT_NAME}" "${PROJECT_NAME}")
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+    # Which Windows a package runs on is in its file name: Qt 6 needs Windows 10 or later.
+    if(ZORVIK_QT_MAJOR STREQUAL "5")
+        set(zorvik_windows windows7-8)
+    else()
+        set(zorvik_windows windows10-11)
+    endif()
+    set(CPACK_GENERATOR ZIP NSIS)
+    set(CPACK_PACKAGE_FILE_NAME "${PROJECT_NAME}-${PROJECT_VERSION}-${zorvik_windows}-x64")
+else()
+    set(CPACK_GENERATOR DEB)
+endif()
+
+# NSIS: Start-menu shortcut, uninstaller, and the inbound firewall rule without which a phone's
+# request never reaches the program. Public networks stay closed on purpose.
+set(CPACK_NSIS_PACKAGE_NAME "${PROJECT_NAME} ${PROJECT_VERSION}")
+set(CPACK_NSIS_DISPLAY_NAME "${PROJECT_NAME}")
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+set(CPACK_NSIS_MUI_ICON "${ZORVIK_ICON_ICO}")
+set(CPACK_NSIS_MUI_UNIICON "${ZORVIK_ICON_ICO}")
+set(CPACK_NSIS_INSTALLED_ICON_NAME "${PROJECT_NAME}.exe")
+set(CPACK_NSIS_IGNORE_LICENSE_PAGE ON)
+set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
+# No "run now" on the last page: the installer runs elevated, the program must not.
+set(zorvik_rule "name=\"${PROJECT_NAME}\"")
+set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS [=[
+  nsExec::ExecToLog 'netsh advfirewall firewall delete rule @RULE@'
+  nsExec::ExecToLog 'netsh advfirewall firewall add rule @RULE@ dir=in action=allow program="$INSTDIR\@EXE@" protocol=TCP localport=@PORT@ profile=private,domain enable=yes'
+]=])
+set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS [=[
+  nsExec::ExecToLog 'netsh advfirewall firewall delete rule @RULE@'
+]=])
+foreach(commands CPACK_NSIS_EXTRA_INSTALL_COMMANDS CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS)
+    string(REPLACE "@RULE@" "${zorvik_rule}" ${commands} "${${commands}}")
+    string(REPLACE "@EXE@" "${PROJECT_NAME}.exe" ${commands} "${${commands}}")
+    string(REPLACE "@PORT@" "${ZORVIK_PORT}" ${commands} "${${commands}}")
+endforeach()
+
+# Debian: the package depends on what its executable links (dpkg-shlibdeps), plus Qt's platform
+# plugins, which no library links.
+set(CPACK_DEBIAN_PACKAGE_NAME zorvik-qrcode)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${PROJECT_NAME} developers <zorvik-qrcode@localhost>")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(ZORVIK_QT_MAJOR STREQUAL "6")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+endif()
+
+include(CPack)

