@@ -22,9 +22,6 @@
 
 namespace {
 
-const QString kKeysParent = QStringLiteral("KELVANOR2");
-const QString kKeysFolder = QStringLiteral("Clefs2");
-
 QPointer<Window1> g_instance;
 
 void setTextColor(QLabel* label, int grey) {
@@ -193,17 +190,7 @@ void Window1::Event_Open() {
     if (const App* app = App::instance())
         version()->setText(app->version().shortVersion);
 
-    // Each level is only tested for existence: a plain file named Clefs2 passes, and nothing is
-    // created or reported when a level is missing.
-    runtime::FolderItem f = m_options.documents();
-    if (f.exists()) {
-        f = f.child(kKeysParent);
-        if (f.exists()) {
-            f = f.child(kKeysFolder);
-            if (f.exists())
-                fkeyfolderpath = f;
-        }
-    }
+    fkeyfolderpath = keys::keysFolder(m_options.documents());
 
     delete mServer;
     mServer = new server::HTTPServer(server::KeySource{
