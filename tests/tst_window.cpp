@@ -356,7 +356,8 @@ void TestWindow::codeFollowsAddress() {
 // Moved to a screen with another scale: the code is drawn again for the new device pixel ratio.
 void TestWindow::codeFollowsPixelRatio() {
     const QList<QScreen*> screens = QGuiApplication::screens();
-    QCOMPARE(screens.size(), 2);
+    if (screens.size() < 2)
+        QSKIP("this platform plugin offers a single screen");
     TestKeyFolder folder;
     folder.addKey(QStringLiteral("one.126.key"));
     Window1 window(optionsFor(folder.documents()));
