@@ -1,7 +1,9 @@
 // The canvas that shows the pairing code.
 #include "app/Canvas.h"
 
+#include <QEvent>
 #include <QPainter>
+#include <QTimer>
 
 Canvas::Canvas(QWidget* parent)
     : QWidget(parent) {
@@ -10,14 +12,56 @@ Canvas::Canvas(QWidget* parent)
 
 void Canvas::setBackdrop(const QImage& picture) {
     m_backdrop = picture;
+    m_message.clear();
     update();
 }
 
+void Canvas::setMessage(const QString& message) {
+    m_message = message;
+    m_backdrop = QImage();
+    update();
+}
+
+bool Canvas::event(QEvent* event) {
+    // A move to another screen; a change of scale on the same screen is caught when painting.
+    if (event->type() == QEvent::ScreenChangeInternal)
+        checkPixelRatio();
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    if (event->type() == QEvent::DevicePixelRatioChange)
+        checkPixelRatio();
+#endif
+    return QWidget::event(event);
+}
+
 void Canvas::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    if (!m_message.isEmpty()) {
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, m_message);
+        return;
+    }
     if (m_backdrop.isNull())
         return;
-    QPainter painter(this);
+    checkPixelRatio();
     // Modules must stay crisp squares for a phone camera: never smooth them.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.drawImage(QPointF(0, 0), m_backdrop);
+}
+
+bool Canvas::drawnForAnotherRatio() const {
+    return !m_backdrop.isNull() &&
+           !qFuzzyCompare(m_backdrop.devicePixelRatio(), devicePixelRatioF());
+}
+
+void Canvas::checkPixelRatio() {
+    if (m_ratioCheckQueued || !drawnForAnotherRatio())
+        return;
+    m_ratioCheckQueued = true;
+    // Queued: the picture is replaced and the canvas moved outside any paint in progress, and
+    // several notices of one change make one redraw.
+    QTimer::singleShot(0, this, [this] {
+        m_ratioCheckQueued = false;
+        if (drawnForAnotherRatio())
+            emit pixelRatioChanged();
+    });
 }

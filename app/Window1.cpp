@@ -13,6 +13,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDate>
+#include <QHostAddress>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
@@ -22,15 +23,17 @@
 
 namespace {
 
-const QString kKeysParent = QStringLiteral("KELVANOR2");
-const QString kKeysFolder = QStringLiteral("Clefs2");
+// Shown in place of the pairing code while loopback is the only address: no phone could use it.
+const QString kNoNetwork = QStringLiteral(
+    "Aucun réseau local : reliez cet ordinateur au réseau de votre tablette ou téléphone.");
+constexpr int kExplanationGrey = 57;
 
 QPointer<Window1> g_instance;
 
-void setTextColor(QLabel* label, int grey) {
-    QPalette palette = label->palette();
+void setTextColor(QWidget* widget, int grey) {
+    QPalette palette = widget->palette();
     palette.setColor(QPalette::WindowText, QColor(grey, grey, grey));
-    label->setPalette(palette);
+    widget->setPalette(palette);
 }
 
 QLabel* addLabel(QWidget* parent, const char* name, const QRect& geometry, const QString& text,
@@ -55,6 +58,9 @@ Window1::Window1(Window1Options options)
         m_options.currentYear = [] { return QDate::currentDate().year(); };
     if (!m_options.localAddress)
         m_options.localAddress = &runtime::localLanAddress;
+    m_addressWatch =
+        new runtime::AddressWatch(m_options.localAddress, m_options.addressCheckInterval, this);
+    connect(m_addressWatch, &runtime::AddressWatch::changed, this, &Window1::generate);
     Layout();
     CreateControls();
 }
@@ -103,6 +109,8 @@ void Window1::CreateControls0() {
     auto* canvas = new Canvas(content);
     canvas->setObjectName(QStringLiteral("Canvas1"));
     canvas->setGeometry(241, 109, 545, 195);
+    setTextColor(canvas, kExplanationGrey);
+    connect(canvas, &Canvas::pixelRatioChanged, this, &Window1::generate);
 
     auto* popup = new QComboBox(content);
     popup->setObjectName(QStringLiteral("PopupMenu1"));
@@ -119,7 +127,7 @@ void Window1::CreateControls0() {
                             "Smartphone ou tablette qui pourront ainsi télécharger votre clef de "
                             "signature électronique, indispensable à l'authentification de vos "
                             "équipements."),
-             57, true);
+             kExplanationGrey, true);
     addLabel(content, "version", QRect(20, 316, 262, 20),
              QStringLiteral("Clef de signature à convertir en QR Code : "), 71, false);
 }
@@ -193,17 +201,7 @@ void Window1::Event_Open() {
     if (const App* app = App::instance())
         version()->setText(app->version().shortVersion);
 
-    // Each level is only tested for existence: a plain file named Clefs2 passes, and nothing is
-    // created or reported when a level is missing.
-    runtime::FolderItem f = m_options.documents();
-    if (f.exists()) {
-        f = f.child(kKeysParent);
-        if (f.exists()) {
-            f = f.child(kKeysFolder);
-            if (f.exists())
-                fkeyfolderpath = f;
-        }
-    }
+    fkeyfolderpath = keys::keysFolder(m_options.documents());
 
     delete mServer;
     mServer = new server::HTTPServer(server::KeySource{
@@ -216,6 +214,9 @@ void Window1::Event_Open() {
     mServer->Listen();
 
     initmenu();
+    // The rows never change, so without one there is no code to keep current.
+    if (PopupMenu1()->count() > 0)
+        m_addressWatch->start();
 }
 
 void Window1::Event_Close() {
@@ -246,7 +247,15 @@ void Window1::generate() {
     if (!entry.exists())
         return;
 
-    const QString payload = pairing::pairingPayload(m_options.localAddress(), entry.displayName());
+    const QString address = m_addressWatch->read();
+    Canvas* canvas = Canvas1();
+    if (QHostAddress(address).isLoopback()) {
+        canvas->move(pairing::canvasLeft(width(), canvas->width()), canvas->y());
+        canvas->setMessage(kNoNetwork);
+        return;
+    }
+
+    const QString payload = pairing::pairingPayload(address, entry.displayName());
     encoder.setDevicePixelRatio(devicePixelRatioF());
     encoder.Symbology(pairing::BarcodeGenerator::kQrCode);
     encoder.Scale(1.5f);
@@ -257,7 +266,6 @@ void Window1::generate() {
     const QImage picture = encoder.Picture();
     if (picture.isNull())
         return;
-    Canvas* canvas = Canvas1();
     const int pictureWidth = qRound(picture.deviceIndependentSize().width());
     canvas->move(pairing::canvasLeft(width(), pictureWidth), canvas->y());
     canvas->setBackdrop(picture);

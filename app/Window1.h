@@ -1,11 +1,13 @@
 // The main window: the key list, the pairing code, and the key server it owns.
 #pragma once
 
+#include "runtime/AddressWatch.h"
 #include "runtime/FolderItem.h"
 #include "server/HTTPServer.h"
 
 #include <QMainWindow>
 
+#include <chrono>
 #include <functional>
 
 class Canvas;
@@ -19,6 +21,8 @@ struct Window1Options {
     std::function<runtime::FolderItem()> documents = &runtime::FolderItem::documents;
     std::function<int()> currentYear;      // default: the year of the current local date
     std::function<QString()> localAddress; // default: runtime::localLanAddress
+    /// How often the address is read again so that the pairing code follows the machine.
+    std::chrono::milliseconds addressCheckInterval = runtime::AddressWatch::kInterval;
     quint16 port = server::HTTPServer::kPort;
     server::ServerLimits limits;
 };
@@ -81,4 +85,5 @@ private:
     QAction* menuItem(const char* name) const;
 
     Window1Options m_options;
+    runtime::AddressWatch* m_addressWatch = nullptr;
 };

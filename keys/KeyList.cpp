@@ -1,4 +1,4 @@
-// The year rule and the walk of the keys folder.
+// The keys folder's location, the year rule and the walk of the folder.
 #include "keys/KeyList.h"
 
 #include "runtime/FolderItem.h"
@@ -7,9 +7,21 @@
 namespace keys {
 
 namespace {
+const QString kKeysParent = QStringLiteral("KELVANOR2");
+const QString kKeysFolder = QStringLiteral("Clefs2");
 constexpr int kYearBase = 1900;
 constexpr qsizetype kSuffixLength = 8;
 } // namespace
+
+runtime::FolderItem keysFolder(const runtime::FolderItem& documents) {
+    runtime::FolderItem folder = documents;
+    for (const QString& level : {kKeysParent, kKeysFolder}) {
+        if (!folder.exists())
+            return {};
+        folder = folder.child(level);
+    }
+    return folder.exists() ? folder : runtime::FolderItem();
+}
 
 QString yearSuffix(int year) {
     return QLatin1Char('.') + QString::number(year - kYearBase) + QLatin1String(".key");
@@ -23,29 +35,18 @@ bool isListedKey(const QString& name, int year) {
            runtime::textEquals(tail, yearSuffix(year + 1));
 }
 
-QStringList collectKeys(const FolderEntries& entries, int year) {
+QStringList collectKeys(const QStringList& entryNames, int year) {
     QStringList keys;
-    // The count is read before every step so a folder that shrinks mid-walk ends the walk early
-    // instead of asking for entries that are no longer there.
-    for (int position = 1; position <= entries.count(); ++position) {
-        const QString name = entries.nameAt(position);
-        if (!name.isNull() && isListedKey(name, year))
+    for (const QString& name : entryNames)
+        if (isListedKey(name, year))
             keys.append(name);
-    }
     return keys;
 }
 
 QStringList collectKeys(const runtime::FolderItem& folder, int year) {
-    if (!folder.exists())
-        return {};
-    return collectKeys(FolderEntries{
-                           [&folder] { return folder.count(); },
-                           [&folder](int position) {
-                               const runtime::FolderItem entry = folder.item(position);
-                               return entry.isNull() ? QString() : entry.displayName();
-                           },
-                       },
-                       year);
+    // One listing for the whole walk: asking the folder again for every entry made opening the
+    // window cost a number of directory reads that grew with the square of the folder's size.
+    return collectKeys(folder.entryNames(), year);
 }
 
 } // namespace keys

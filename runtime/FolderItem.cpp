@@ -9,17 +9,6 @@
 
 namespace runtime {
 
-namespace {
-
-QStringList entryNames(const QString& folder) {
-    // Unsorted keeps the file system's own enumeration order; hidden and system entries are
-    // entries like any other, so positions match what the folder holds.
-    return QDir(folder).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
-}
-
-} // namespace
-
 FolderItem::FolderItem(QString path)
     : m_path(std::move(path)) {}
 
@@ -39,19 +28,13 @@ bool FolderItem::exists() const {
     return !isNull() && QFileInfo::exists(m_path);
 }
 
-int FolderItem::count() const {
+QStringList FolderItem::entryNames() const {
     if (isNull())
-        return 0;
-    return static_cast<int>(entryNames(m_path).size());
-}
-
-FolderItem FolderItem::item(int position) const {
-    if (isNull() || position < 1)
         return {};
-    const QStringList names = entryNames(m_path);
-    if (position > names.size())
-        return {};
-    return FolderItem(m_path + QLatin1Char('/') + names.at(position - 1));
+    // Unsorted keeps the file system's own enumeration order; hidden and system entries are
+    // entries like any other.
+    return QDir(m_path).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
 }
 
 QString FolderItem::displayName() const {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace runtime {
 
@@ -25,13 +26,9 @@ public:
     /// The entry exists (a folder, a plain file or anything else; a dangling link does not).
     bool exists() const;
 
-
-    /// How many entries the folder holds right now, hidden ones included; 0 for a non-folder.
-    int count() const;
-
-    /// Entry `position` (1 to count()) as the folder enumerates them right now, unsorted;
-    /// unset when the position is out of range at the moment of the call.
-    FolderItem item(int position) const;
+    /// The names of the folder's entries, read in one listing, in the order the file system
+    /// enumerates them (unsorted, hidden ones included); empty for a non-folder or unset item.
+    QStringList entryNames() const;
 
     /// The entry's name with its extension, as the user sees it.
     QString displayName() const;

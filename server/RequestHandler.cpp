@@ -28,13 +28,44 @@ constexpr char kUnknown[] = "<ERR>-1</ERR><ERRH>Erreur inconnue</ERRH>";
 constexpr qsizetype kMinKeyChars = 3000; // exclusive
 constexpr qsizetype kMaxKeyChars = 5000; // exclusive
 
-// Characters of UTF-8 text: every byte that does not continue a multi-byte sequence.
-qsizetype utf8Length(const QByteArray& text) {
-    qsizetype length = 0;
-    for (const char byte : text)
-        if ((static_cast<unsigned char>(byte) & 0xC0) != 0x80)
-            ++length;
-    return length;
+// The key text's length in characters when it is valid UTF-8, in bytes otherwise: a file saved in
+// a single-byte code page must not be counted by the lead bytes it happens to hold. Overlong
+// forms, surrogates and code points beyond U+10FFFF are not valid UTF-8.
+qsizetype keyTextLength(const QByteArray& text) {
+    qsizetype characters = 0;
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++characters) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        int continuation = 0;
+        unsigned char low = 0x80; // the bounds of the first continuation byte
+        unsigned char high = 0xBF;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            continuation = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            continuation = 2;
+            low = lead == 0xE0 ? 0xA0 : 0x80;
+            high = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            continuation = 3;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return size;
+        }
+        if (size - i <= continuation)
+            return size;
+        for (int k = 1; k <= continuation; ++k) {
+            const auto byte = static_cast<unsigned char>(text[i + k]);
+            if (byte < (k == 1 ? low : 0x80) || byte > (k == 1 ? high : 0xBF))
+                return size;
+        }
+        i += continuation + 1;
+    }
+    return characters;
 }
 
 enum class ReadResult { Ok, TooLarge, Failed };
@@ -84,15 +115,21 @@ QByteArray RequestHandler::answer(const QByteArray& path) const {
         return kNoKey;
     // Nothing in the name is decoded: the phone sends the row text as it stands.
     const QString name = QString::fromUtf8(keyName);
-    if (!runtime::textEquals(name, m_source.selectedKey()))
+    const QString selected = m_source.selectedKey();
+    if (!runtime::textEquals(name, selected))
         return kNotSelected;
 
-    const runtime::FolderItem item = m_source.keyFolder().child(name);
-    if (item.isNull())
-        return kNotFound;
-    // One stat answers existence, kind and size; then one open and one read.
-    const QFileInfo info(item.path());
-    if (!info.exists())
+    // The file with the request's exact name when there is one, otherwise the selected entry's
+    // own: a case-sensitive file system then answers like a case-insensitive one. One stat when
+    // the request matches the selection exactly.
+    const runtime::FolderItem folder = m_source.keyFolder();
+    runtime::FolderItem item = folder.child(name);
+    QFileInfo info(item.path());
+    if (!item.isNull() && !info.exists() && name != selected) {
+        item = folder.child(selected);
+        info = QFileInfo(item.path());
+    }
+    if (item.isNull() || !info.exists())
         return kNotFound;
     // Anything but a regular file (a folder, a FIFO that would block the event loop on open,
     // a device) cannot be read as a key.
@@ -111,7 +148,7 @@ QByteArray RequestHandler::answer(const QByteArray& path) const {
     case ReadResult::Ok:
         break;
     }
-    const qsizetype length = utf8Length(text);
+    const qsizetype length = keyTextLength(text);
     if (length <= kMinKeyChars || length >= kMaxKeyChars)
         return kBadSize;
     return "<B>1</B><F>" + keyName + "</F><D>" + text + "</D>";

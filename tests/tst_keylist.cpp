@@ -2,6 +2,8 @@
 #include "keys/KeyList.h"
 #include "support/TestKeyFolder.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTest>
 
 class TestKeyList : public QObject {
@@ -13,8 +15,10 @@ private slots:
     void isListedKey_data();
     void isListedKey();
     void walkKeepsFolderOrderAndFilters();
-    void folderShrinkingDuringWalk();
+    void largeFolderInOneWalk();
     void absentFolderListsNothing();
+    void keysFolderLookup_data();
+    void keysFolderLookup();
 };
 
 void TestKeyList::yearSuffix_data() {
@@ -66,40 +70,27 @@ void TestKeyList::walkKeepsFolderOrderAndFilters() {
     // Enumeration order that is not alphabetical must survive: no sorting.
     const QStringList entries{"zeta.127.key",      "notes.txt",     "alpha.125.key", ".126.key",
                               "alpha.126.key.bak", "alpha.126.KEY", "beta.127.key"};
-    const QStringList listed = keys::collectKeys(
-        keys::FolderEntries{[&] { return int(entries.size()); },
-                            [&](int position) { return entries.at(position - 1); }},
-        2026);
-    QCOMPARE(listed, (QStringList{"zeta.127.key", "alpha.126.KEY", "beta.127.key"}));
+    QCOMPARE(keys::collectKeys(entries, 2026),
+             (QStringList{"zeta.127.key", "alpha.126.KEY", "beta.127.key"}));
 }
 
-void TestKeyList::folderShrinkingDuringWalk() {
-    QStringList entries{"a.126.key", "b.126.key", "c.126.key", "d.126.key"};
-    int asked = 0;
-    const QStringList listed =
-        keys::collectKeys(keys::FolderEntries{[&] { return int(entries.size()); },
-                                              [&](int position) {
-                                                  ++asked;
-                                                  const QString name = entries.at(position - 1);
-                                                  // Two entries vanish while the first is being
-                                                  // looked at.
-                                                  if (position == 1)
-                                                      entries.remove(2, 2);
-                                                  return name;
-                                              }},
-                          2026);
-    QCOMPARE(listed, (QStringList{"a.126.key", "b.126.key"}));
-    QCOMPARE(asked, 2);
-
-    // An entry reported within the count that has gone by the time it is read is skipped.
-    const QStringList withGap = keys::collectKeys(
-        keys::FolderEntries{[] { return 3; },
-                            [](int position) {
-                                return position == 2 ? QString()
-                                                     : QStringLiteral("k%1.127.key").arg(position);
-                            }},
-        2026);
-    QCOMPARE(withGap, (QStringList{"k1.127.key", "k3.127.key"}));
+// Ten thousand entries, as some users keep: listed in the folder's own order. A walk that reads
+// the folder again for each entry takes minutes here and runs into the test's time limit.
+void TestKeyList::largeFolderInOneWalk() {
+    TestKeyFolder folder;
+    QStringList expected;
+    for (int i = 0; i < 10000; ++i) {
+        const QString name = QStringLiteral("k%1.%2").arg(i).arg(i % 10 == 0 ? "126.key" : "txt");
+        QFile file(folder.keys() + QLatin1Char('/') + name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const QStringList enumerated =
+        QDir(folder.keys()).entryList(QDir::Files | QDir::Hidden, QDir::Unsorted);
+    for (const QString& name : enumerated)
+        if (name.endsWith(QLatin1String(".126.key")))
+            expected << name;
+    QCOMPARE(expected.size(), 1000);
+    QCOMPARE(keys::collectKeys(folder.keysItem(), 2026), expected);
 }
 
 void TestKeyList::absentFolderListsNothing() {
@@ -111,6 +102,39 @@ void TestKeyList::absentFolderListsNothing() {
     real.addKey(QStringLiteral("only.127.key"));
     real.addKey(QStringLiteral("old.125.key"));
     QCOMPARE(keys::collectKeys(real.keysItem(), 2026), QStringList{"only.127.key"});
+}
+
+void TestKeyList::keysFolderLookup_data() {
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<bool>("found");
+    QTest::newRow("all three levels") << "Documents/KELVANOR2/Clefs2/" << true;
+    QTest::newRow("Clefs2 is a plain file") << "Documents/KELVANOR2/Clefs2" << true;
+    QTest::newRow("Clefs2 missing") << "Documents/KELVANOR2/" << false;
+    QTest::newRow("KELVANOR2 is a plain file") << "Documents/KELVANOR2" << false;
+    QTest::newRow("KELVANOR2 missing") << "Documents/" << false;
+    QTest::newRow("no Documents folder") << "" << false;
+    QTest::newRow("wrong case") << "Documents/kelvanor2/clefs2/" << fileNamesIgnoreCase();
+}
+
+void TestKeyList::keysFolderLookup() {
+    QFETCH(QString, layout);
+    QFETCH(bool, found);
+    TestKeyFolder home(false);
+    if (layout.endsWith('/'))
+        QVERIFY(QDir(home.home()).mkpath(layout));
+    else if (!layout.isEmpty()) {
+        QVERIFY(QDir(home.home()).mkpath(layout.section('/', 0, -2)));
+        QFile file(home.home() + '/' + layout);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const QStringList before = QDir(home.home()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+
+    const runtime::FolderItem folder = keys::keysFolder(runtime::FolderItem(home.documents()));
+    QCOMPARE(folder.isNull(), !found);
+    if (found)
+        QCOMPARE(QDir(folder.path()).canonicalPath(), QDir(home.keys()).canonicalPath());
+    QCOMPARE(QDir(home.home()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    QVERIFY(keys::keysFolder(runtime::FolderItem()).isNull());
 }
 
 QTEST_GUILESS_MAIN(TestKeyList)

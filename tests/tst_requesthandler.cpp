@@ -19,6 +19,15 @@ namespace {
 
 const QByteArray kNoReply = "(no reply)";
 
+// Key text in a single-byte code page: ASCII with "©" (0xA9 in Windows-1252, a continuation byte
+// in UTF-8) at every eighth byte.
+QByteArray codePageText(int bytes) {
+    QByteArray text = keyText(bytes);
+    for (int i = 7; i < bytes; i += 8)
+        text[i] = '\xa9';
+    return text;
+}
+
 QByteArray get(const QByteArray& path) {
     return "GET " + path + " HTTP/1.1\r\nHost: 192.168.1.20:10999\r\nAccept: */*\r\n\r\n";
 }
@@ -55,6 +64,18 @@ void TestRequestHandler::initTestCase() {
         accented += "\xc3\xa9";
     m_folder.write(QStringLiteral("accent.126.key"), accented);
     m_folder.write(QStringLiteral("huge.126.key"), QByteArray(30000, 'A'));
+    m_folder.write(QStringLiteral("copyright.126.key"), QByteArray(4000, '\xa9'));
+    for (const int bytes : {3000, 3001, 5000})
+        m_folder.write(QStringLiteral("cp%1.126.key").arg(bytes), codePageText(bytes));
+    m_folder.write(QStringLiteral("e3000.126.key"), QByteArray("\xc3\xa9").repeated(3000));
+    m_folder.write(QStringLiteral("e5000.126.key"), QByteArray("\xc3\xa9").repeated(5000));
+    m_folder.write(QStringLiteral("emoji.126.key"), QByteArray("\xf0\x9f\x94\x91").repeated(4999));
+    m_folder.write(QStringLiteral("stray.126.key"), QByteArray("\xc3\xa9").repeated(2000) + '\xe9');
+    m_folder.write(QStringLiteral("overlong.126.key"), QByteArray("\xc0\xaf").repeated(2000));
+    if (!fileNamesIgnoreCase()) {
+        m_folder.addKey(QStringLiteral("twin.126.key"), 3100, 1);
+        m_folder.addKey(QStringLiteral("TWIN.126.key"), 3200, 2);
+    }
     m_folder.addKey(QStringLiteral("Beta.126.key"), 3500, 7);
     QVERIFY(QDir(m_folder.keys()).mkdir(QStringLiteral("dir.126.key")));
 #ifdef Q_OS_UNIX
@@ -116,7 +137,14 @@ void TestRequestHandler::replies_data() {
     QTest::newRow("path traversal") << QStringLiteral("../Clefs2/alpha.126.key") << get("/../Clefs2/alpha.126.key") << kNotFound;
     QTest::newRow("deleted after listing") << QStringLiteral("gone.126.key") << get("/gone.126.key") << kNotFound;
     QTest::newRow("case differs from selection, request case found") << QStringLiteral("beta.126.KEY") << get("/Beta.126.key") << success("Beta.126.key", keyText(3500, 7));
-    QTest::newRow("case differs, looked up as requested") << alpha << get("/ALPHA.126.KEY") << (fileNamesIgnoreCase() ? success("ALPHA.126.KEY", m_alpha) : kNotFound);
+    QTest::newRow("case differs, only the selected entry's file") << alpha << get("/ALPHA.126.KEY") << success("ALPHA.126.KEY", m_alpha);
+    QTest::newRow("case differs, selected entry's file gone") << QStringLiteral("gone.126.key") << get("/GONE.126.key") << kNotFound;
+    // Two names that differ only in case are one file where the file system ignores case.
+    if (!fileNamesIgnoreCase()) {
+        QTest::newRow("two files differing in case, request's own") << QStringLiteral("twin.126.key") << get("/TWIN.126.key") << success("TWIN.126.key", keyText(3200, 2));
+        QTest::newRow("two files differing in case, selected's own") << QStringLiteral("TWIN.126.key") << get("/twin.126.key") << success("twin.126.key", keyText(3100, 1));
+        QTest::newRow("two files differing in case, neither exact") << QStringLiteral("twin.126.key") << get("/Twin.126.KEY") << success("Twin.126.KEY", keyText(3100, 1));
+    }
     QTest::newRow("directory named like the key") << QStringLiteral("dir.126.key") << get("/dir.126.key") << kUnreadable;
 #ifdef Q_OS_UNIX
     QTest::newRow("FIFO named like the key") << QStringLiteral("fifo.126.key") << get("/fifo.126.key") << kUnreadable;
@@ -127,6 +155,15 @@ void TestRequestHandler::replies_data() {
     QTest::newRow("4999 characters") << QStringLiteral("k4999.126.key") << get("/k4999.126.key") << success("k4999.126.key", keyText(4999, 4999));
     QTest::newRow("5000 characters") << QStringLiteral("k5000.126.key") << get("/k5000.126.key") << kBadSize;
     QTest::newRow("3001 two-byte characters") << QStringLiteral("accent.126.key") << get("/accent.126.key") << success("accent.126.key", QByteArray("\xc3\xa9").repeated(3001));
+    QTest::newRow("UTF-8: 3000 two-byte characters") << QStringLiteral("e3000.126.key") << get("/e3000.126.key") << kBadSize;
+    QTest::newRow("UTF-8: 5000 two-byte characters") << QStringLiteral("e5000.126.key") << get("/e5000.126.key") << kBadSize;
+    QTest::newRow("UTF-8: 4999 four-byte characters") << QStringLiteral("emoji.126.key") << get("/emoji.126.key") << success("emoji.126.key", QByteArray("\xf0\x9f\x94\x91").repeated(4999));
+    QTest::newRow("code page: 4000 copyright signs") << QStringLiteral("copyright.126.key") << get("/copyright.126.key") << success("copyright.126.key", QByteArray(4000, '\xa9'));
+    QTest::newRow("code page: 3000 bytes") << QStringLiteral("cp3000.126.key") << get("/cp3000.126.key") << kBadSize;
+    QTest::newRow("code page: 3001 bytes") << QStringLiteral("cp3001.126.key") << get("/cp3001.126.key") << success("cp3001.126.key", codePageText(3001));
+    QTest::newRow("code page: 5000 bytes") << QStringLiteral("cp5000.126.key") << get("/cp5000.126.key") << kBadSize;
+    QTest::newRow("UTF-8 with one stray code-page byte") << QStringLiteral("stray.126.key") << get("/stray.126.key") << success("stray.126.key", QByteArray("\xc3\xa9").repeated(2000) + '\xe9');
+    QTest::newRow("overlong sequences count as bytes") << QStringLiteral("overlong.126.key") << get("/overlong.126.key") << success("overlong.126.key", QByteArray("\xc0\xaf").repeated(2000));
     QTest::newRow("far too large") << QStringLiteral("huge.126.key") << get("/huge.126.key") << kBadSize;
 #ifdef Q_OS_LINUX
     QTest::newRow("read fails part-way") << QStringLiteral("mem.126.key") << get("/mem.126.key") << kUnknown;
