@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors, and runs every test; then runs the
-# unit tests again under the address and undefined-behaviour sanitizers.
+# unit tests again under the address and undefined-behaviour sanitizers, and the Qt 5 build's.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-ensure_packages "${BUILD_PACKAGES[@]}" libzxing-dev xvfb xauth xdotool imagemagick
+ensure_packages "${BUILD_PACKAGES[@]}" libzxing-dev xvfb xauth xdotool x11-utils imagemagick
 
 build build/ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVIK_WERROR=ON
 build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZORVIK_WERROR=ON -DZORVIK_SANITIZE=ON
@@ -11,4 +11,6 @@ build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZORVIK_WERROR=ON -DZORVIK_SANITI
 echo "== Unit tests under the sanitizers"
 ctest --test-dir "$ROOT/build/sanitize" -L unit --output-on-failure
 echo "== All tests"
-ctest --test-dir "$ROOT/build/ci" --output-on-failure
+with_port_lock ctest --test-dir "$ROOT/build/ci" --output-on-failure
+
+bash "$ROOT/tools/test-qt5.sh"
