@@ -34,9 +34,3 @@ free_display() {
     while [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]]; do n=$((n + 1)); done
     echo "$n"
 }
-
-# with_port_lock COMMAND...: runs a command that starts the real program, which takes the fixed
-# port 10999, once no other run on this machine holds it.
-with_port_lock() {
-    flock /tmp/zorvik-port10999.lock "$@"
-}

@@ -11,6 +11,6 @@ build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZORVIK_WERROR=ON -DZORVIK_SANITI
 echo "== Unit tests under the sanitizers"
 ctest --test-dir "$ROOT/build/sanitize" -L unit --output-on-failure
 echo "== All tests"
-with_port_lock ctest --test-dir "$ROOT/build/ci" --output-on-failure
+ctest --test-dir "$ROOT/build/ci" --output-on-failure
 
 bash "$ROOT/tools/test-qt5.sh"
