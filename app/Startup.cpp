@@ -34,6 +34,12 @@ App::VersionData productVersion() {
 } // namespace
 
 App* EarlyStartup(int& argc, char** argv) {
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 5 draws at one device pixel per layout pixel unless told otherwise, which leaves the
+    // window tiny and the code fuzzy once Windows scales the desktop; Qt 6 always scales.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+#endif
     // Fractional scale factors pass through unrounded; the pairing code rounds its modules to
     // whole device pixels itself.
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(

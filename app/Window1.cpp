@@ -117,7 +117,8 @@ void Window1::CreateControls0() {
     popup->setGeometry(402, 11, 294, 20);
     popup->setEditable(false);
     popup->setFocusPolicy(Qt::StrongFocus);
-    connect(popup, &QComboBox::currentIndexChanged, this, &Window1::PopupMenu1_Change);
+    connect(popup, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &Window1::PopupMenu1_Change);
 
     addLabel(content, "Label1", QRect(20, 11, 382, 20),
              QStringLiteral("Clef de signature à installer dans votre tablette ou téléphone :"), 0,
@@ -266,7 +267,9 @@ void Window1::generate() {
     const QImage picture = encoder.Picture();
     if (picture.isNull())
         return;
-    const int pictureWidth = qRound(picture.deviceIndependentSize().width());
+    Canvas* canvas = Canvas1();
+    // Layout pixels, not device pixels; spelled out because Qt 5 has no deviceIndependentSize().
+    const int pictureWidth = qRound(picture.width() / picture.devicePixelRatio());
     canvas->move(pairing::canvasLeft(width(), pictureWidth), canvas->y());
     canvas->setBackdrop(picture);
 }

@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
 # Key-server throughput against nginx serving the same file the same way, on loopback.
 # Prints figures only: the machines this runs on are shared and noisy.
-#   bash bench/keyserver.sh [seconds] [connections]
+#   bash bench/keyserver.sh [seconds] [connections] [Qt major version: 6, or 5]
 source "$(dirname "${BASH_SOURCE[0]}")/../tools/common.sh"
 
 seconds=${1:-10}
 connections=${2:-64}
-ensure_packages "${BUILD_PACKAGES[@]}" xvfb wrk nginx-light
-build build/release -DCMAKE_BUILD_TYPE=Release -DZORVIK_TESTS=OFF >/dev/null
+qt_major=${3:-6}
+release=build/release
+packages=("${BUILD_PACKAGES[@]}" xvfb wrk nginx-light)
+if [[ $qt_major != 6 ]]; then
+    release=build/release-qt$qt_major
+    packages+=(qtbase5-dev)
+fi
+ensure_packages "${packages[@]}"
+build "$release" -DCMAKE_BUILD_TYPE=Release -DZORVIK_TESTS=OFF -DZORVIK_QT_MAJOR="$qt_major" >/dev/null
 
 work=$(mktemp -d)
 pids=()
@@ -31,7 +38,7 @@ pids+=($!)
 for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.1; done
 
 HOME="$work/home" XDG_RUNTIME_DIR="$work" DISPLAY=":$display" \
-    "$ROOT/build/release/app/Zorvik_QRCode" >"$work/program.log" 2>&1 &
+    "$ROOT/$release/app/Zorvik_QRCode" >"$work/program.log" 2>&1 &
 program=$!
 pids+=("$program")
 for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/10999) 2>/dev/null && break; sleep 0.1; done

@@ -11,15 +11,20 @@
 namespace server {
 
 namespace {
-// Room for a burst of clients arriving together before the event loop accepts them.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 3, 0)
+// Room for a burst of clients arriving together before the event loop accepts them; older Qt
+// has no setter and keeps its own 50, still ample for one phone.
 constexpr int kListenBacklog = 128;
+#endif
 } // namespace
 
 HTTPServer::HTTPServer(KeySource source, QObject* parent, ServerLimits limits)
     : QTcpServer(parent)
     , m_handler(std::make_shared<const RequestHandler>(std::move(source)))
     , m_limits(limits) {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 3, 0)
     setListenBacklogSize(kListenBacklog);
+#endif
     // Qt stops accepting after a hard accept failure; the user must learn the server is gone.
     connect(this, &QTcpServer::acceptError, this,
             [this](QAbstractSocket::SocketError error) { Error(error); });

@@ -54,6 +54,17 @@ QString run(const QString& program, const QStringList& arguments, const QString&
     return {};
 }
 
+// Pixels inside `area` that are neither pure black nor pure white.
+int greyPixels(const QImage& image, const QRect& area) {
+    int grey = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QRgb rgb = image.pixel(x, y) & 0xffffff;
+            grey += rgb != 0 && rgb != 0xffffff;
+        }
+    return grey;
+}
+
 } // namespace
 
 class TestEndToEnd : public QObject {
@@ -72,17 +83,19 @@ private:
     bool startProgram(const QString& home, const QByteArray& scaleFactor = "1");
     bool quitThroughFileMenu();
     QImage screenshot();
-    QByteArray shownPayload(QRect* bounds = nullptr, int* windowWidth = nullptr);
+    QByteArray shownPayload(QRect* bounds = nullptr, QImage* shown = nullptr);
+    bool setDesktopDpi(int dpi);
     void key(const QString& keys);
 
     QProcess m_xvfb;
     QString m_display;
     QProcess m_program;
     QString m_window;
+    bool m_desktopScaled = false;
 };
 
 void TestEndToEnd::initTestCase() {
-    for (const char* tool : {"Xvfb", "xdotool", "import"})
+    for (const char* tool : {"Xvfb", "xdotool", "xprop", "import"})
         if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
             QFAIL(qPrintable(QStringLiteral("%1 is not installed").arg(QLatin1String(tool))));
     int n = 140;
@@ -90,8 +103,11 @@ void TestEndToEnd::initTestCase() {
            QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
         ++n;
     m_display = QStringLiteral(":%1").arg(n);
-    m_xvfb.start(QStringLiteral("Xvfb"),
-                 {m_display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+    // Qt 5 scales by the screen's physical resolution unless the desktop says otherwise, so the
+    // screen is exactly 96 dpi (Xvfb's own is 100); no reset when the last client leaves, so a
+    // desktop setting made by one client stays for the program.
+    m_xvfb.start(QStringLiteral("Xvfb"), {m_display, "-screen", "0", "1920x1440x24", "-dpi", "96",
+                                          "-noreset", "-nolisten", "tcp"});
     QVERIFY(m_xvfb.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)), 10000);
 }
@@ -106,6 +122,21 @@ void TestEndToEnd::cleanup() {
         m_program.kill();
         m_program.waitForFinished(5000);
     }
+    if (m_desktopScaled) {
+        run(QStringLiteral("xprop"), {"-root", "-remove", "RESOURCE_MANAGER"}, m_display);
+        m_desktopScaled = false;
+    }
+}
+
+// The desktop's scaling as desktop environments announce it to X11 programs, so a program
+// scales as it would on a Windows desktop set to more than 100 %.
+bool TestEndToEnd::setDesktopDpi(int dpi) {
+    m_desktopScaled = true;
+    return run(QStringLiteral("xprop"),
+               {"-root", "-format", "RESOURCE_MANAGER", "8s", "-set", "RESOURCE_MANAGER",
+                QStringLiteral("Xft.dpi:\t%1\n").arg(dpi)},
+               m_display)
+        .isEmpty();
 }
 
 bool TestEndToEnd::startProgram(const QString& home, const QByteArray& scaleFactor) {
@@ -118,7 +149,7 @@ bool TestEndToEnd::startProgram(const QString& home, const QByteArray& scaleFact
     env.remove(QStringLiteral("XDG_CONFIG_HOME"));
     m_program.setProcessEnvironment(env);
     m_program.setProcessChannelMode(QProcess::ForwardedChannels);
-    m_program.start(QStringLiteral(ZORVIK_EXECUTABLE), {});
+    m_program.start(QStringLiteral(ZORVIK_EXECUTABLE), QStringList());
     if (!m_program.waitForStarted())
         return false;
 
@@ -163,10 +194,10 @@ QImage TestEndToEnd::screenshot() {
     return QImage::fromData(png, "PNG");
 }
 
-QByteArray TestEndToEnd::shownPayload(QRect* bounds, int* windowWidth) {
+QByteArray TestEndToEnd::shownPayload(QRect* bounds, QImage* shown) {
     const QImage shot = screenshot();
-    if (windowWidth)
-        *windowWidth = shot.width();
+    if (shown)
+        *shown = shot;
     const QList<DecodedQr> found = decodeQrCodes(shot);
     if (found.size() != 1)
         return QByteArray::number(found.size()) + " codes on screen";
@@ -194,8 +225,9 @@ void TestEndToEnd::phoneFetchesTheKeyItScanned() {
 
     // Exactly one code on screen, centred across the window, naming a listed key.
     QRect bounds;
-    int windowWidth = 0;
-    const QByteArray first = shownPayload(&bounds, &windowWidth);
+    QImage shot;
+    const QByteArray first = shownPayload(&bounds, &shot);
+    const int windowWidth = shot.width();
     const QRegularExpression payloadPattern(
         QStringLiteral("^<URL>http://([^:/]+):(\\d+)/</URL><N>(.*)</N>\r\n\r\n$"));
     const QRegularExpressionMatch match = payloadPattern.match(QString::fromUtf8(first));
@@ -252,26 +284,34 @@ void TestEndToEnd::noKeysFolderShowsNoCode() {
 
 void TestEndToEnd::codeReadableWhenScaled_data() {
     QTest::addColumn<QByteArray>("factor");
-    QTest::newRow("125 %") << QByteArray("1.25");
-    QTest::newRow("150 %") << QByteArray("1.5");
+    QTest::addColumn<int>("desktopDpi");
+    QTest::newRow("125 % by Qt's scale factor") << QByteArray("1.25") << 96;
+    QTest::newRow("150 % by Qt's scale factor") << QByteArray("1.5") << 96;
+    QTest::newRow("150 % by the desktop's setting") << QByteArray("1") << 144;
 }
 
 // At fractional scaling the modules stay whole device pixels and the code stays centred.
 void TestEndToEnd::codeReadableWhenScaled() {
     QFETCH(QByteArray, factor);
+    QFETCH(int, desktopDpi);
+    if (desktopDpi != 96)
+        QVERIFY(setDesktopDpi(desktopDpi));
     const QString key = QStringLiteral("scaled.%1.key").arg(QDate::currentDate().year() - 1900);
     TestKeyFolder folder;
     folder.addKey(key);
     QVERIFY(startProgram(folder.home(), factor));
     QRect bounds;
-    int windowWidth = 0;
-    const QByteArray payload = shownPayload(&bounds, &windowWidth);
+    QImage shot;
+    const QByteArray payload = shownPayload(&bounds, &shot);
+    const int windowWidth = shot.width();
     QCOMPARE(payload, "<URL>http://" + runtime::localLanAddress().toUtf8() + ":10999/</URL><N>" +
                           key.toUtf8() + "</N>\r\n\r\n");
-    QCOMPARE(windowWidth, qRound(806 * factor.toDouble()));
+    QCOMPARE(windowWidth, qRound(806 * factor.toDouble() * desktopDpi / 96));
     QVERIFY2(
         qAbs(bounds.left() + bounds.right() + 1 - windowWidth) <= 3,
         qPrintable(QStringLiteral("code spans %1..%2").arg(bounds.left()).arg(bounds.right())));
+    // A module cut across device pixels would be smoothed into grey seams.
+    QCOMPARE(greyPixels(shot, bounds), 0);
     QVERIFY(quitThroughFileMenu());
 }
 

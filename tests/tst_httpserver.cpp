@@ -162,6 +162,8 @@ void TestHttpServer::idleConnectionIsClosed() {
 
 void TestHttpServer::secondGetOnOpenConnection() {
     startServer();
+    // Qt 5 records only argument types registered at run time.
+    qRegisterMetaType<HTTPConnection*>();
     QSignalSpy added(m_server.get(), &HTTPServer::connectionAdded);
     auto client = connectClient();
     QVERIFY(client);

@@ -267,7 +267,7 @@ void TestWindow::openingListsKeysAndDrawsOnce() {
         folder.addKey(QString::fromLatin1(name));
 
     Window1 window(optionsFor(folder.documents()));
-    QSignalSpy changes(window.PopupMenu1(), &QComboBox::currentIndexChanged);
+    QSignalSpy changes(window.PopupMenu1(), qOverload<int>(&QComboBox::currentIndexChanged));
     window.open();
 
     QStringList rows;

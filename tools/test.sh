@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors, and runs every test; then runs the
-# unit tests again under the address and undefined-behaviour sanitizers.
+# unit tests again under the address and undefined-behaviour sanitizers, and the Qt 5 build's.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-ensure_packages "${BUILD_PACKAGES[@]}" libzxing-dev xvfb xauth xdotool imagemagick
+ensure_packages "${BUILD_PACKAGES[@]}" libzxing-dev xvfb xauth xdotool x11-utils imagemagick
 
 build build/ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVIK_WERROR=ON
 build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZORVIK_WERROR=ON -DZORVIK_SANITIZE=ON
@@ -13,3 +13,4 @@ ctest --test-dir "$ROOT/build/sanitize" -L unit --output-on-failure
 echo "== All tests"
 ctest --test-dir "$ROOT/build/ci" --output-on-failure
 bash "$ROOT/tools/check-packaging.sh"
+bash "$ROOT/tools/test-qt5.sh"
