@@ -267,7 +267,6 @@ void Window1::generate() {
     const QImage picture = encoder.Picture();
     if (picture.isNull())
         return;
-    Canvas* canvas = Canvas1();
     // Layout pixels, not device pixels; spelled out because Qt 5 has no deviceIndependentSize().
     const int pictureWidth = qRound(picture.width() / picture.devicePixelRatio());
     canvas->move(pairing::canvasLeft(width(), pictureWidth), canvas->y());

@@ -34,8 +34,9 @@ constexpr qsizetype kMaxKeyChars = 5000; // exclusive
 qsizetype keyTextLength(const QByteArray& text) {
     qsizetype characters = 0;
     const qsizetype size = text.size();
+    const char* const bytes = text.constData();
     for (qsizetype i = 0; i < size; ++characters) {
-        const auto lead = static_cast<unsigned char>(text[i]);
+        const auto lead = static_cast<unsigned char>(bytes[i]);
         int continuation = 0;
         unsigned char low = 0x80; // the bounds of the first continuation byte
         unsigned char high = 0xBF;
@@ -59,7 +60,7 @@ qsizetype keyTextLength(const QByteArray& text) {
         if (size - i <= continuation)
             return size;
         for (int k = 1; k <= continuation; ++k) {
-            const auto byte = static_cast<unsigned char>(text[i + k]);
+            const auto byte = static_cast<unsigned char>(bytes[i + k]);
             if (byte < (k == 1 ? low : 0x80) || byte > (k == 1 ? high : 0xBF))
                 return size;
         }
