@@ -6,6 +6,7 @@
 
 #include <QHostAddress>
 
+#include <algorithm>
 #include <utility>
 
 namespace server {
@@ -15,14 +16,21 @@ namespace {
 constexpr int kListenBacklog = 128;
 } // namespace
 
-HTTPServer::HTTPServer(KeySource source, QObject* parent, ServerLimits limits)
+HTTPServer::HTTPServer(KeySource source, QObject* parent, ServerLimits limits, PeerRule peerRule)
     : QTcpServer(parent)
     , m_handler(std::make_shared<const RequestHandler>(std::move(source)))
-    , m_limits(limits) {
+    , m_limits(limits)
+    , m_peerRule(std::move(peerRule))
+    , m_nextAcceptPause(limits.firstAcceptPause) {
     setListenBacklogSize(kListenBacklog);
-    // Qt stops accepting after a hard accept failure; the user must learn the server is gone.
-    connect(this, &QTcpServer::acceptError, this,
-            [this](QAbstractSocket::SocketError error) { Error(error); });
+    // Qt pauses accepting after an accept that fails for want of descriptors or buffers, and
+    // would never resume: the server resumes itself once some may have come free.
+    connect(this, &QTcpServer::acceptError, this, &HTTPServer::onAcceptError);
+    m_acceptPause.setSingleShot(true);
+    connect(&m_acceptPause, &QTimer::timeout, this, [this] {
+        if (isListening())
+            resumeAccepting();
+    });
 }
 
 HTTPServer::~HTTPServer() = default;
@@ -37,6 +45,7 @@ void HTTPServer::Listen() {
 }
 
 void HTTPServer::StopListening() {
+    m_acceptPause.stop();
     close();
 }
 
@@ -50,20 +59,50 @@ void HTTPServer::Error(qint64 code) {
 }
 
 void HTTPServer::incomingConnection(qintptr socketDescriptor) {
-    if (m_active >= m_limits.maxConnections) {
-        QTcpSocket refused;
-        refused.setSocketDescriptor(socketDescriptor);
-        refused.abort();
-        return;
-    }
+    m_nextAcceptPause = m_limits.firstAcceptPause;
     HTTPConnection* connection = AddSocket();
-    if (!connection->setSocketDescriptor(socketDescriptor)) {
+    // A refused client is closed at once: no reply, no alert.
+    if (!connection->attach(socketDescriptor) || !m_peerRule(connection->peerAddress()) ||
+        (ActiveConnections() >= m_limits.maxConnections && !displaceOne())) {
+        connection->abort();
         connection->deleteLater();
         return;
     }
-    ++m_active;
-    connect(connection, &QObject::destroyed, this, [this] { --m_active; });
+    m_connections.push_back(connection);
+    connect(connection, &QObject::destroyed, this, [this, connection] { forget(connection); });
     emit connectionAdded(connection);
+}
+
+void HTTPServer::onAcceptError() {
+    pauseAccepting();
+    const std::chrono::milliseconds pause = m_nextAcceptPause;
+    m_nextAcceptPause = std::min(2 * pause, m_limits.longestAcceptPause);
+    m_acceptPause.start(pause);
+    emit acceptPaused(pause.count());
+}
+
+bool HTTPServer::displaceOne() {
+    // Never one whose reply is still leaving: that would lose a reply, not a mere wait.
+    HTTPConnection* victim = nullptr;
+    const auto waitedLonger = [](const HTTPConnection* a, const HTTPConnection* b) {
+        if (a->hasRequestLine() != b->hasRequestLine())
+            return !a->hasRequestLine();
+        return a->hasRequestLine() ? a->lastHeardAt() < b->lastHeardAt()
+                                   : a->acceptedAt() < b->acceptedAt();
+    };
+    for (HTTPConnection* candidate : m_connections) {
+        if (!candidate->isReplying() && (!victim || waitedLonger(candidate, victim)))
+            victim = candidate;
+    }
+    if (!victim)
+        return false;
+    forget(victim);
+    victim->abort();
+    return true;
+}
+
+void HTTPServer::forget(HTTPConnection* connection) {
+    std::erase(m_connections, connection);
 }
 
 } // namespace server
