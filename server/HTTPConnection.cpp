@@ -24,6 +24,8 @@ bool HTTPConnection::attach(qintptr socketDescriptor) {
     // Unbuffered, Qt reads from the system only when asked. Buffered, it reads the end of the
     // client's stream on its own and then closes the socket outright, dropping a reply that has
     // not left yet: a client that half-closes after its request would lose it.
+    connectToHost(QString(), 0, QIODevice::ReadWrite | QIODevice::Unbuffered);
+    abort();
     if (!setSocketDescriptor(socketDescriptor, ConnectedState,
                              QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         // Qt has not taken the descriptor over.

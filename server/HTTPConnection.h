@@ -22,8 +22,8 @@ public:
     /// `timeout`: how long the client has, from being accepted, to complete its request line
     /// (bytes now and then do not extend it), and after that how long it may stay silent.
     /// Either way the connection is then closed, bytes it left unfinished handled first.
-    HTTPConnection(std::shared_ptr<const RequestHandler> handler,
-                   std::chrono::milliseconds timeout, QObject* parent = nullptr);
+    HTTPConnection(std::shared_ptr<const RequestHandler> handler, std::chrono::milliseconds timeout,
+                   QObject* parent = nullptr);
 
     /// Takes over the accepted `socketDescriptor` and starts the clock of the request line.
     /// On failure the descriptor is closed and false returned; the object is then unusable.
