@@ -4,6 +4,8 @@
 #include "runtime/SocketDescriptor.h"
 #include "server/RequestHandler.h"
 
+#include <QNetworkProxy>
+
 #include <utility>
 
 namespace server {
@@ -21,9 +23,14 @@ HTTPConnection::HTTPConnection(std::shared_ptr<const RequestHandler> handler,
 }
 
 bool HTTPConnection::attach(qintptr socketDescriptor) {
-    // Unbuffered, Qt reads from the system only when asked. Buffered, it reads the end of the
-    // client's stream on its own and then closes the socket outright, dropping a reply that has
-    // not left yet: a client that half-closes after its request would lose it.
+    // Buffered (the default), Qt reads the end of the client's stream on its own and then
+    // closes the socket outright, dropping a reply that has not left yet: a client that
+    // half-closes after its request would lose it. Unbuffered, Qt reads from the system only
+    // when asked, so DataAvailable() can see the end coming and answer first. Qt honours
+    // Unbuffered only in connectToHost(), and keeps it once set. Without a proxy to look up
+    // and with an empty host name, that call touches neither network nor files, and abort()
+    // ends it before it starts.
+    setProxy(QNetworkProxy::NoProxy);
     connectToHost(QString(), 0, QIODevice::ReadWrite | QIODevice::Unbuffered);
     abort();
     if (!setSocketDescriptor(socketDescriptor, ConnectedState,

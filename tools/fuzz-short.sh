@@ -8,12 +8,13 @@ seconds=${1:-20}
 ensure_packages "${BUILD_PACKAGES[@]}" clang-14 libclang-rt-14-dev
 CC=clang-14 CXX=clang++-14 build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVIK_FUZZ=ON
 
+echo "== Fuzz targets, $seconds s each"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$ROOT/build/fuzz/findings"
 for target in fuzz_request fuzz_connection; do
     mkdir -p "$work/$target"
-    echo "== $target, $seconds s"
+    echo "-- $target"
     # New inputs go to the scratch folder, never into the committed seeds.
     rc=0
     "$ROOT/build/fuzz/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \

@@ -10,7 +10,6 @@ build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZORVIK_WERROR=ON -DZORVIK_SANITI
 
 echo "== Unit tests under the sanitizers"
 ctest --test-dir "$ROOT/build/sanitize" -L unit --output-on-failure
-echo "== Fuzz targets, short runs"
 bash "$ROOT/tools/fuzz-short.sh"
 echo "== All tests"
 ctest --test-dir "$ROOT/build/ci" --output-on-failure
