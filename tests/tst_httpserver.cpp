@@ -337,27 +337,31 @@ void TestHttpServer::refusedAndFailedConnectionsLeaveNoDescriptor() {
     startServer(server::ServerLimits{10s, 2}, [outsider](const QHostAddress& peer) {
         return !peer.isEqual(outsider, QHostAddress::TolerantConversion);
     });
-    const int before = openDescriptors();
+    // The first round lets Qt make the helpers it creates once per process; the second counts.
+    int before = 0;
     const quint64 beeps = runtime::Services::beepCount();
-    {
-        QTcpSocket refused;
-        QVERIFY(refused.bind(outsider));
-        refused.connectToHost(QHostAddress::LocalHost, m_server->serverPort());
-        QVERIFY(refused.waitForConnected(5000));
-        refused.write(kRequest);
-        QCOMPARE(readUntilClosed(refused), QByteArray());
+    for (int round = 0; round < 2; ++round) {
+        before = openDescriptors();
+        {
+            QTcpSocket refused;
+            QVERIFY(refused.bind(outsider));
+            refused.connectToHost(QHostAddress::LocalHost, m_server->serverPort());
+            QVERIFY(refused.waitForConnected(5000));
+            refused.write(kRequest);
+            QCOMPARE(readUntilClosed(refused), QByteArray());
 
-        std::vector<std::unique_ptr<QTcpSocket>> crowd;
-        for (int i = 0; i < 5; ++i) {
-            crowd.push_back(connectClient());
-            QVERIFY(crowd.back());
-            QTRY_VERIFY(m_server->ActiveConnections() >= std::min(i + 1, 2));
+            std::vector<std::unique_ptr<QTcpSocket>> crowd;
+            for (int i = 0; i < 5; ++i) {
+                crowd.push_back(connectClient());
+                QVERIFY(crowd.back());
+                QTRY_VERIFY(m_server->ActiveConnections() >= std::min(i + 1, 2));
+            }
+            auto resetEarly = connectClient();
+            QVERIFY(resetEarly);
+            resetEarly->abort();
         }
-        auto resetEarly = connectClient();
-        QVERIFY(resetEarly);
-        resetEarly->abort();
+        QTRY_COMPARE(m_server->ActiveConnections(), 0);
     }
-    QTRY_COMPARE(m_server->ActiveConnections(), 0);
     QTRY_COMPARE(openDescriptors(), before);
     QCOMPARE(runtime::Services::beepCount(), beeps);
 #endif
