@@ -22,13 +22,14 @@ for target in "${targets[@]}"; do
 done
 wait
 
-printf '%-16s %12s %8s %10s %8s\n' target executions cov corpus findings
+printf '%-16s %12s %8s %8s %8s %9s  %s\n' target executions exec/s cov features corpus \
+    "findings (oom/timeout/crash)"
 for target in "${targets[@]}"; do
-    log=$out/$target.log
-    execs=$(grep -oE '^#[0-9]+' "$log" | tail -1 | tr -d '#')
-    cov=$(grep -oE 'cov: [0-9]+' "$log" | tail -1 | cut -d' ' -f2)
-    corpus=$(find "$out/$target/corpus" -type f | wc -l)
-    findings=$(find "$out/$target/findings" -type f | wc -l)
-    printf '%-16s %12s %8s %10s %8s\n' "$target" "${execs:-?}" "${cov:-?}" "$corpus" "$findings"
+    # The last status line of the run: "#N: cov: C ft: F corp: K exec/s E oom/timeout/crash: a/b/c".
+    last=$(grep -E '^#[0-9]+: cov:' "$out/$target.log" | tail -1)
+    field() { grep -oE "$1 [0-9/]+" <<<"$last" | awk '{print $NF}'; }
+    execs=$(grep -oE '^#[0-9]+' <<<"$last" | tr -d '#')
+    printf '%-16s %12s %8s %8s %8s %9s  %s\n' "$target" "${execs:-?}" "$(field 'exec/s')" \
+        "$(field 'cov:')" "$(field 'ft:')" "$(field 'corp:')" "$(field 'crash:')"
 done
 echo "logs and findings: $out"
