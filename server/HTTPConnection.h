@@ -44,6 +44,9 @@ public:
     /// Whether a request line has been completed (or handled as it stood) on this connection.
     bool hasRequestLine() const { return m_requestLineSeen; }
 
+    /// Whether the client has sent nothing at all yet.
+    bool hasSentNothing() const { return !m_requestLineSeen && m_gathered.isEmpty(); }
+
     /// Whether a reply is still on its way out.
     bool isReplying() const { return bytesToWrite() > 0 || m_sendCheckQueued; }
 

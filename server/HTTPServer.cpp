@@ -82,16 +82,22 @@ void HTTPServer::onAcceptError() {
 }
 
 bool HTTPServer::displaceOne() {
-    // Never one whose reply is still leaving: that would lose a reply, not a mere wait.
-    HTTPConnection* victim = nullptr;
-    const auto waitedLonger = [](const HTTPConnection* a, const HTTPConnection* b) {
-        if (a->hasRequestLine() != b->hasRequestLine())
-            return !a->hasRequestLine();
+    // First whoever has sent nothing at all, then whoever has begun but not ended a request
+    // line (a phone on a slow network may split one), the longest waiting first either way;
+    // then whoever has been silent longest since its request line. Never one whose reply is
+    // still leaving: that would lose a reply, not a mere wait.
+    const auto rank = [](const HTTPConnection* c) {
+        return c->hasSentNothing() ? 0 : c->hasRequestLine() ? 2 : 1;
+    };
+    const auto goesFirst = [&rank](const HTTPConnection* a, const HTTPConnection* b) {
+        if (rank(a) != rank(b))
+            return rank(a) < rank(b);
         return a->hasRequestLine() ? a->lastHeardAt() < b->lastHeardAt()
                                    : a->acceptedAt() < b->acceptedAt();
     };
+    HTTPConnection* victim = nullptr;
     for (HTTPConnection* candidate : m_connections) {
-        if (!candidate->isReplying() && (!victim || waitedLonger(candidate, victim)))
+        if (!candidate->isReplying() && (!victim || goesFirst(candidate, victim)))
             victim = candidate;
     }
     if (!victim)

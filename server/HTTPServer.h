@@ -22,8 +22,9 @@ struct ServerLimits {
     /// that how long it may stay silent; then its connection is closed.
     std::chrono::milliseconds idleTimeout{10'000};
     /// At most this many connections are open: at the bound a newcomer displaces the one that
-    /// has waited longest without completing a request line, or failing that the one silent
-    /// longest; it is refused only when every open connection is sending a reply.
+    /// has waited longest without completing a request line (those that sent nothing at all
+    /// before those that began one), or failing that the one silent longest since its request
+    /// line; it is refused only when every open connection is sending a reply.
     int maxConnections = 512;
     /// After an accept that fails (no descriptors or buffers left), accepting pauses this long,
     /// doubling at each failure in a row up to the longest pause.

@@ -69,6 +69,7 @@ private slots:
     void halfClose_data();
     void halfClose();
     void secondGetOnOpenConnection();
+    void newcomerDisplacesTheLongestWaiting_data();
     void newcomerDisplacesTheLongestWaiting();
     void acceptFailurePausesAndRecovers();
     void refusedAndFailedConnectionsLeaveNoDescriptor();
@@ -263,37 +264,46 @@ void TestHttpServer::secondGetOnOpenConnection() {
     QCOMPARE(runtime::Services::beepCount(), beeps + 2);
 }
 
-// A script holding every place must not keep the phone from its key.
-void TestHttpServer::newcomerDisplacesTheLongestWaiting() {
-    startServer(server::ServerLimits{10s, 2});
-    auto firstNonGet = connectClient();
-    QVERIFY(firstNonGet);
-    firstNonGet->write("OPTIONS * HTTP/1.1\r\n");
-    auto silent = connectClient();
-    QVERIFY(silent);
-    QTRY_COMPARE(m_server->ActiveConnections(), 2);
-    QTest::qWait(50);
+void TestHttpServer::newcomerDisplacesTheLongestWaiting_data() {
+    QTest::addColumn<QByteArray>("older"); // what each of the two sent; empty: nothing
+    QTest::addColumn<QByteArray>("newer");
+    QTest::addColumn<bool>("olderGoes");
+    const QByteArray line = "OPTIONS * HTTP/1.1\r\n";
+    const QByteArray begun = "GET /alpha";
+    QTest::newRow("the longer waiting of two silent") << QByteArray() << QByteArray() << true;
+    QTest::newRow("silent before one with a request line") << line << QByteArray() << false;
+    QTest::newRow("silent before one that began its line") << begun << QByteArray() << false;
+    QTest::newRow("one that began its line before one with a request line")
+        << line << begun << false;
+    QTest::newRow("the longer silent of two with request lines") << line << line << true;
+}
 
-    // The silent one goes, though it came later: it has not completed a request line.
+// A script holding every place must not keep the phone from its key, nor displace a phone that
+// is still sending its request line while someone else has sent nothing.
+void TestHttpServer::newcomerDisplacesTheLongestWaiting() {
+    QFETCH(QByteArray, older);
+    QFETCH(QByteArray, newer);
+    QFETCH(bool, olderGoes);
+    startServer(server::ServerLimits{10s, 2});
+    auto first = connectClient();
+    QVERIFY(first);
+    first->write(older);
+    QTRY_COMPARE(m_server->ActiveConnections(), 1);
+    QTest::qWait(20);
+    auto second = connectClient();
+    QVERIFY(second);
+    second->write(newer);
+    QTRY_COMPARE(m_server->ActiveConnections(), 2);
+    QTest::qWait(20);
+
     auto phone = connectClient();
     QVERIFY(phone);
     phone->write(kRequest);
     QCOMPARE(readUntilClosed(*phone), successReply("alpha.126.key", m_key));
-    QCOMPARE(silent->state(), QAbstractSocket::UnconnectedState);
-    QCOMPARE(firstNonGet->state(), QAbstractSocket::ConnectedState);
-
-    // With no one left waiting for a request line, the longest silent goes.
-    auto secondNonGet = connectClient();
-    QVERIFY(secondNonGet);
-    secondNonGet->write("OPTIONS * HTTP/1.1\r\n");
-    QTRY_COMPARE(m_server->ActiveConnections(), 2);
-    QTest::qWait(50);
-    auto next = connectClient();
-    QVERIFY(next);
-    next->write(kRequest);
-    QCOMPARE(readUntilClosed(*next), successReply("alpha.126.key", m_key));
-    QCOMPARE(firstNonGet->state(), QAbstractSocket::UnconnectedState);
-    QCOMPARE(secondNonGet->state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(first->state(),
+             olderGoes ? QAbstractSocket::UnconnectedState : QAbstractSocket::ConnectedState);
+    QCOMPARE(second->state(),
+             olderGoes ? QAbstractSocket::ConnectedState : QAbstractSocket::UnconnectedState);
 }
 
 // Out of descriptors, the server pauses accepting, retries with a growing pause and serves again
