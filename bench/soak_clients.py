@@ -185,6 +185,45 @@ async def main():
         print(f"probe GET under pressure: none answered, {failures[0]} failed")
 
 
+def program_cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+async def exhaust():
+    """Holds HOLD connections against a program whose descriptor limit is far lower, measures
+    its CPU meanwhile, then lets them go and times how soon a GET is answered again."""
+    pid, hold, seconds = int(os.environ["PROGRAM"]), int(os.environ["HOLD"]), 3.0
+    held = []
+    for _ in range(hold):
+        try:
+            held.append(await asyncio.wait_for(asyncio.open_connection(HOST, PORT), 2))
+        except (OSError, asyncio.TimeoutError):
+            break
+    cpu = program_cpu_seconds(pid)
+    await asyncio.sleep(seconds)
+    cpu = program_cpu_seconds(pid) - cpu
+    print(f"descriptors exhausted: {len(held)} connections held; program CPU "
+          f"{cpu:.2f} s in {seconds:.0f} s")
+    for _, writer in held:
+        writer.close()
+    started = time.monotonic()
+    while time.monotonic() - started < 30:
+        try:
+            reader, writer = await asyncio.open_connection(HOST, PORT)
+            writer.write(REQUEST)
+            data = await asyncio.wait_for(read_all(reader), 5)
+            writer.close()
+            if b"<B>1</B>" in data:
+                print(f"served again {time.monotonic() - started:.2f} s after the holders left")
+                return
+        except (OSError, asyncio.TimeoutError):
+            pass
+        await asyncio.sleep(0.05)
+    print("NOT served again within 30 s after the holders left")
+
+
 if __name__ == "__main__":
-    asyncio.run(main())
+    asyncio.run(exhaust() if os.environ.get("MODE") == "exhaust" else main())
     sys.stdout.flush()

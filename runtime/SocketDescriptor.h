@@ -9,6 +9,27 @@ class SocketDescriptor {
 public:
     SocketDescriptor() = delete;
 
+    enum class AcceptFailure {
+        /// No client is waiting.
+        NoneWaiting,
+        /// That one client went away before it was accepted, or a signal interrupted: try again.
+        Transient,
+        /// The process or the system is out of descriptors, buffers or memory.
+        OutOfResources,
+        /// Anything else.
+        Other,
+    };
+
+    struct Accepted {
+        /// The new connection's descriptor, or -1 with `failure` saying why.
+        qintptr descriptor = -1;
+        AcceptFailure failure = AcceptFailure::Other;
+    };
+
+    /// Accepts one waiting client on the non-blocking listening socket `listening`; never
+    /// blocks.
+    static Accepted accept(qintptr listening);
+
     /// Closes `descriptor`; for one that no Qt socket has taken over (its set-up failed).
     static void close(qintptr descriptor);
 

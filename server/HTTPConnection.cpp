@@ -88,8 +88,8 @@ void HTTPConnection::DataAvailable() {
     if (m_requestLineSeen)
         m_timer.start();
     m_gathered += bytes;
-    if (m_gathered.contains('\r') || m_gathered.contains('\n') ||
-        m_gathered.size() >= kMaxGatheredBytes)
+    // Gathered bytes never hold a line end: they would have been handled when it came.
+    if (bytes.contains('\r') || bytes.contains('\n') || m_gathered.size() >= kMaxGatheredBytes)
         handleGathered();
 }
 

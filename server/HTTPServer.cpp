@@ -2,9 +2,11 @@
 #include "server/HTTPServer.h"
 
 #include "runtime/Services.h"
+#include "runtime/SocketDescriptor.h"
 #include "server/HTTPConnection.h"
 
 #include <QHostAddress>
+#include <QSocketNotifier>
 
 #include <algorithm>
 #include <utility>
@@ -14,6 +16,9 @@ namespace server {
 namespace {
 // Room for a burst of clients arriving together before the event loop accepts them.
 constexpr int kListenBacklog = 128;
+// Clients accepted in one pass of the event loop. Bounded, so that a flood of newcomers cannot
+// starve the open connections, and a phone's request is read before newcomers displace it.
+constexpr int kAcceptsPerPass = 32;
 } // namespace
 
 HTTPServer::HTTPServer(KeySource source, QObject* parent, ServerLimits limits, PeerRule peerRule)
@@ -23,21 +28,25 @@ HTTPServer::HTTPServer(KeySource source, QObject* parent, ServerLimits limits, P
     , m_peerRule(std::move(peerRule))
     , m_nextAcceptPause(limits.firstAcceptPause) {
     setListenBacklogSize(kListenBacklog);
-    // Qt pauses accepting after an accept that fails for want of descriptors or buffers, and
-    // would never resume: the server resumes itself once some may have come free.
-    connect(this, &QTcpServer::acceptError, this, &HTTPServer::onAcceptError);
     m_acceptPause.setSingleShot(true);
     connect(&m_acceptPause, &QTimer::timeout, this, [this] {
-        if (isListening())
-            resumeAccepting();
+        if (m_acceptNotifier)
+            m_acceptNotifier->setEnabled(true);
     });
 }
 
 HTTPServer::~HTTPServer() = default;
 
 void HTTPServer::Listen() {
-    if (listen(QHostAddress::Any, m_port))
+    if (listen(QHostAddress::Any, m_port)) {
+        // The server accepts for itself. Qt's listening socket keeps the first error it ever
+        // met, so once an accept has found no client waiting it reports a later failure (out
+        // of descriptors) as "try again" without a signal, and its event loop spins on it.
+        pauseAccepting();
+        m_acceptNotifier = new QSocketNotifier(socketDescriptor(), QSocketNotifier::Read, this);
+        connect(m_acceptNotifier, &QSocketNotifier::activated, this, &HTTPServer::acceptWaiting);
         return;
+    }
     const qint64 code = serverError();
     // Reported from the event loop, so the window finishes opening behind the message box.
     QMetaObject::invokeMethod(
@@ -46,6 +55,8 @@ void HTTPServer::Listen() {
 
 void HTTPServer::StopListening() {
     m_acceptPause.stop();
+    delete m_acceptNotifier;
+    m_acceptNotifier = nullptr;
     close();
 }
 
@@ -73,8 +84,26 @@ void HTTPServer::incomingConnection(qintptr socketDescriptor) {
     emit connectionAdded(connection);
 }
 
-void HTTPServer::onAcceptError() {
-    pauseAccepting();
+void HTTPServer::acceptWaiting() {
+    using Failure = runtime::SocketDescriptor::AcceptFailure;
+    for (int attempt = 0; attempt < kAcceptsPerPass && m_acceptNotifier; ++attempt) {
+        const runtime::SocketDescriptor::Accepted result =
+            runtime::SocketDescriptor::accept(socketDescriptor());
+        if (result.descriptor >= 0) {
+            incomingConnection(result.descriptor);
+            continue;
+        }
+        if (result.failure == Failure::NoneWaiting)
+            return;
+        if (result.failure != Failure::Transient) {
+            pauseAcceptingAfterFailure();
+            return;
+        }
+    }
+}
+
+void HTTPServer::pauseAcceptingAfterFailure() {
+    m_acceptNotifier->setEnabled(false);
     const std::chrono::milliseconds pause = m_nextAcceptPause;
     m_nextAcceptPause = std::min(2 * pause, m_limits.longestAcceptPause);
     m_acceptPause.start(pause);

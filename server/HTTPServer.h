@@ -13,6 +13,8 @@
 #include <memory>
 #include <vector>
 
+class QSocketNotifier;
+
 namespace server {
 
 class HTTPConnection;
@@ -76,14 +78,17 @@ signals:
     /// A client has been handed `connection`; it belongs to the server.
     void connectionAdded(server::HTTPConnection* connection);
 
-    /// An accept failed; accepting resumes after `pauseMs` milliseconds.
+    /// An accept failed for want of descriptors, buffers or memory (or for a reason unknown);
+    /// accepting resumes after `pauseMs` milliseconds.
     void acceptPaused(qint64 pauseMs);
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
 
 private:
-    void onAcceptError();
+    /// Accepts the clients that are waiting, a bounded number per event-loop pass.
+    void acceptWaiting();
+    void pauseAcceptingAfterFailure();
     /// Closes the open connection a newcomer may take the place of; false when there is none.
     bool displaceOne();
     void forget(HTTPConnection* connection);
@@ -92,6 +97,7 @@ private:
     ServerLimits m_limits;
     PeerRule m_peerRule;
     std::vector<HTTPConnection*> m_connections;
+    QSocketNotifier* m_acceptNotifier = nullptr;
     QTimer m_acceptPause;
     std::chrono::milliseconds m_nextAcceptPause;
     quint16 m_port = 0;
