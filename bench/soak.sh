@@ -60,7 +60,7 @@ echo "program after:  $(state)"
 echo "program CPU during the soak: $(((cpu_after - cpu_before) * 10)) ms"
 
 # Out of descriptors: 300 clients against a limit of 96, as a script could do it.
-prlimit --pid "$program" --nofile=96:96
+prlimit --pid "$program" --nofile=96:1024
 MODE=exhaust PROGRAM="$program" HOLD=300 KEY="$key" timeout 120 python3 "$ROOT/bench/soak_clients.py"
 prlimit --pid "$program" --nofile=1024:1024
 kill -0 "$program" 2>/dev/null && echo "program still running" || echo "program DIED"
