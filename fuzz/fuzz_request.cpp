@@ -33,9 +33,8 @@ struct Keys {
 };
 
 // The first input byte picks which row is selected, so every check is reachable.
-constexpr std::array<const char*, 6> kSelections{"alpha.126.key", "tiny.126.key",
-                                                 "huge.126.key",  "folder.126.key",
-                                                 "gone.126.key",  ""};
+constexpr std::array<const char*, 6> kSelections{"alpha.126.key",  "tiny.126.key", "huge.126.key",
+                                                 "folder.126.key", "gone.126.key", ""};
 
 } // namespace
 
@@ -44,9 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0)
         return 0;
     const QByteArray selected = kSelections[data[0] % kSelections.size()];
-    const server::RequestHandler handler(server::KeySource{
-        [selected] { return QString::fromUtf8(selected); },
-        [] { return runtime::FolderItem(keys.dir.path()); }});
+    const server::RequestHandler handler(
+        server::KeySource{[selected] { return QString::fromUtf8(selected); },
+                          [] { return runtime::FolderItem(keys.dir.path()); }});
     const QByteArray request(reinterpret_cast<const char*>(data + 1),
                              static_cast<qsizetype>(size - 1));
     const std::optional<QByteArray> reply = handler.handle(request);
