@@ -1,5 +1,6 @@
-// The key server's listening socket: hands every client its own connection and reports a
-// listening failure to the user.
+// The key server's listening socket: accepts clients from the local network, each into its own
+// connection and within a bound, rides out a lack of descriptors, and reports a listening
+// failure to the user.
 #pragma once
 
 #include "server/LocalPeer.h"
