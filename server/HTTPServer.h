@@ -1,24 +1,42 @@
-// The key server's listening socket: hands every client its own connection and reports a
-// listening failure to the user.
+// The key server's listening socket: accepts clients from the local network, each into its own
+// connection and within a bound, rides out a lack of descriptors, and reports a listening
+// failure to the user.
 #pragma once
 
+#include "server/LocalPeer.h"
 #include "server/RequestHandler.h"
 
 #include <QTcpServer>
+#include <QTimer>
 
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <vector>
+
+class QSocketNotifier;
 
 namespace server {
 
 class HTTPConnection;
 
 struct ServerLimits {
-    /// A connection whose client stays silent this long is closed.
+    /// How long a client has, from being accepted, to complete its request line, and after
+    /// that how long it may stay silent; then its connection is closed.
     std::chrono::milliseconds idleTimeout{10'000};
-    /// Clients beyond this many open connections are closed as soon as they arrive.
-    int maxConnections = 256;
+    /// At most this many connections are open: at the bound a newcomer displaces the one that
+    /// has waited longest without completing a request line (those that sent nothing at all
+    /// before those that began one), or failing that the one silent longest since its request
+    /// line; it is refused only when every open connection is sending a reply.
+    int maxConnections = 512;
+    /// After an accept that fails (no descriptors or buffers left), accepting pauses this long,
+    /// doubling at each failure in a row up to the longest pause.
+    std::chrono::milliseconds firstAcceptPause{50};
+    std::chrono::milliseconds longestAcceptPause{1'000};
 };
+
+/// Whether a client from this address may be served at all.
+using PeerRule = std::function<bool(const QHostAddress&)>;
 
 class HTTPServer : public QTcpServer {
     Q_OBJECT
@@ -27,7 +45,9 @@ public:
     static constexpr quint16 kPort = 10999;
     static constexpr int kSpareSockets = 10;
 
-    explicit HTTPServer(KeySource source, QObject* parent = nullptr, ServerLimits limits = {});
+    /// `peerRule` decides which clients are served; the others are closed at once, unanswered.
+    explicit HTTPServer(KeySource source, QObject* parent = nullptr, ServerLimits limits = {},
+                        PeerRule peerRule = &LocalPeer::allows);
     ~HTTPServer() override;
 
     /// The port Listen() uses; 0 lets the system choose (tests).
@@ -47,7 +67,7 @@ public:
     void StopListening();
 
     /// How many client connections are open.
-    int ActiveConnections() const { return m_active; }
+    int ActiveConnections() const { return static_cast<int>(m_connections.size()); }
 
     /// A new connection object for the next client.
     HTTPConnection* AddSocket();
@@ -59,15 +79,30 @@ signals:
     /// A client has been handed `connection`; it belongs to the server.
     void connectionAdded(server::HTTPConnection* connection);
 
+    /// An accept failed for want of descriptors, buffers or memory (or for a reason unknown);
+    /// accepting resumes after `pauseMs` milliseconds.
+    void acceptPaused(qint64 pauseMs);
+
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
 
 private:
+    /// Accepts the clients that are waiting, a bounded number per event-loop pass.
+    void acceptWaiting();
+    void pauseAcceptingAfterFailure();
+    /// Closes the open connection a newcomer may take the place of; false when there is none.
+    bool displaceOne();
+    void forget(HTTPConnection* connection);
+
     std::shared_ptr<const RequestHandler> m_handler;
     ServerLimits m_limits;
+    PeerRule m_peerRule;
+    std::vector<HTTPConnection*> m_connections;
+    QSocketNotifier* m_acceptNotifier = nullptr;
+    QTimer m_acceptPause;
+    std::chrono::milliseconds m_nextAcceptPause;
     quint16 m_port = 0;
     int m_minimumSockets = 0;
-    int m_active = 0;
 };
 
 } // namespace server

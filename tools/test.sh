@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds with warnings as errors, and runs every test; then runs the
-# unit tests again under the address and undefined-behaviour sanitizers, and the Qt 5 build's.
+# Installs what is missing, checks the formatting, builds with warnings as errors and runs every
+# test: the unit tests under the address and undefined-behaviour sanitizers, short fuzz runs, the
+# whole suite, the packaging checks, and the Qt 5 build's suite.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-ensure_packages "${BUILD_PACKAGES[@]}" libzxing-dev xvfb xauth xdotool x11-utils imagemagick
+ensure_packages "${BUILD_PACKAGES[@]}" libzxing-dev xvfb xauth xdotool x11-utils imagemagick \
+    clang-format git
+
+echo "== Formatting (clang-format)"
+git -C "$ROOT" ls-files -z '*.cpp' '*.h' | (cd "$ROOT" && xargs -0 clang-format --dry-run --Werror)
 
 build build/ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVIK_WERROR=ON
 build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DZORVIK_WERROR=ON -DZORVIK_SANITIZE=ON
 
 echo "== Unit tests under the sanitizers"
 ctest --test-dir "$ROOT/build/sanitize" -L unit --output-on-failure
+bash "$ROOT/tools/fuzz-short.sh"
 echo "== All tests"
 ctest --test-dir "$ROOT/build/ci" --output-on-failure
 bash "$ROOT/tools/check-packaging.sh"

@@ -1,0 +1,42 @@
+// The two things the key server needs of a raw socket descriptor that Qt's sockets do not offer.
+#pragma once
+
+#include <QtGlobal>
+
+namespace runtime {
+
+class SocketDescriptor {
+public:
+    SocketDescriptor() = delete;
+
+    enum class AcceptFailure {
+        /// No client is waiting.
+        NoneWaiting,
+        /// That one client went away before it was accepted, or a signal interrupted: try again.
+        Transient,
+        /// The process or the system is out of descriptors, buffers or memory.
+        OutOfResources,
+        /// Anything else.
+        Other,
+    };
+
+    struct Accepted {
+        /// The new connection's descriptor, or -1 with `failure` saying why.
+        qintptr descriptor = -1;
+        AcceptFailure failure = AcceptFailure::Other;
+    };
+
+    /// Accepts one waiting client on the non-blocking listening socket `listening`; never
+    /// blocks.
+    static Accepted accept(qintptr listening);
+
+    /// Closes `descriptor`; for one that no Qt socket has taken over (its set-up failed).
+    static void close(qintptr descriptor);
+
+    /// True when the peer has ended its sending side and every byte it sent has been read;
+    /// false while bytes wait, while the stream is open, and on any error. Never blocks
+    /// (the descriptor is non-blocking) and consumes nothing.
+    static bool peerFinishedSending(qintptr descriptor);
+};
+
+} // namespace runtime
