@@ -2,7 +2,7 @@
 # Key-server throughput against nginx serving the same file the same way, on loopback.
 # Prints figures only: the machines this runs on are shared and noisy.
 #   bash bench/keyserver.sh [seconds] [connections] [Qt major version: 6, or 5]
-source "$(dirname "${BASH_SOURCE[0]}")/../tools/common.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 seconds=${1:-10}
 connections=${2:-64}
@@ -16,32 +16,19 @@ fi
 ensure_packages "${packages[@]}"
 build "$release" -DCMAKE_BUILD_TYPE=Release -DZORVIK_TESTS=OFF -DZORVIK_QT_MAJOR="$qt_major" >/dev/null
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-year=$(($(date +%Y) - 1900))
 key="bench.$year.key"
 keys="$work/home/Documents/KELVANOR2/Clefs2"
 
 chmod 755 "$work"; mkdir -p "$keys"; chmod -R a+rX "$work/home"
-head -c 3000 /dev/urandom | base64 -w 64 | head -c 4000 >"$keys/$key"
+write_key "$keys/$key"
 
-display=$(free_display)
-Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.1; done
+start_xvfb
 
 HOME="$work/home" XDG_RUNTIME_DIR="$work" DISPLAY=":$display" \
     "$ROOT/$release/app/Zorvik_QRCode" >"$work/program.log" 2>&1 &
 program=$!
 pids+=("$program")
-for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/10999) 2>/dev/null && break; sleep 0.1; done
+wait_for_port 10999
 
 rss() { awk '/VmRSS/ {print $2 " kB"}' "/proc/$program/status"; }
 
@@ -63,7 +50,7 @@ http {
 CONF
 nginx -c "$work/nginx.conf" &
 pids+=($!)
-for _ in $(seq 50); do (exec 3<>/dev/tcp/127.0.0.1/18999) 2>/dev/null && break; sleep 0.1; done
+wait_for_port 18999
 
 # wrk's summary: requests/s, then the 50 % and 99 % latencies.
 measure() {

@@ -4,11 +4,10 @@
 # pressure, and the program's descriptors and memory before and after. Figures only.
 #   bash bench/soak.sh [total connections] [silent connections]
 # It takes the fixed port 10999, so it runs under the same lock as the tests that do.
-source "$(dirname "${BASH_SOURCE[0]}")/../tools/common.sh"
-
 if [[ -z "${ZORVIK_SOAK_LOCKED:-}" ]]; then
     exec env ZORVIK_SOAK_LOCKED=1 flock /tmp/zorvik-port10999.lock bash "$0" "$@"
 fi
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 total=${1:-10000}
 silent=${2:-1000}
@@ -16,32 +15,19 @@ ensure_packages "${BUILD_PACKAGES[@]}" xvfb python3
 build build/release -DCMAKE_BUILD_TYPE=Release -DZORVIK_TESTS=OFF >/dev/null
 ulimit -n "$(ulimit -Hn)"
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-year=$(($(date +%Y) - 1900))
 key="soak.$year.key"
 keys="$work/home/Documents/KELVANOR2/Clefs2"
 mkdir -p "$keys"
-head -c 3000 /dev/urandom | base64 -w 64 | head -c 4000 >"$keys/$key"
+write_key "$keys/$key"
 
-display=$(free_display)
-Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.1; done
+start_xvfb
 
 # The program keeps the usual descriptor limit, whatever this shell raised.
 HOME="$work/home" XDG_RUNTIME_DIR="$work" DISPLAY=":$display" \
     prlimit --nofile=1024:1024 "$ROOT/build/release/app/Zorvik_QRCode" >"$work/program.log" 2>&1 &
 program=$!
 pids+=("$program")
-for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/10999) 2>/dev/null && break; sleep 0.1; done
+wait_for_port 10999
 
 state() {
     echo "$(find "/proc/$program/fd" -mindepth 1 | wc -l) descriptors," \

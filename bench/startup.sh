@@ -3,35 +3,22 @@
 # in the keys folder. Prints figures only; the target is the second within 1.5 x the first + 0.2 s.
 # The program takes the fixed port 10999, so never run this beside anything else that does.
 #   bash bench/startup.sh [runs]
-source "$(dirname "${BASH_SOURCE[0]}")/../tools/common.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 runs=${1:-3}
 ensure_packages "${BUILD_PACKAGES[@]}" xvfb
 build build/release -DCMAKE_BUILD_TYPE=Release -DZORVIK_TESTS=OFF >/dev/null
 program="$ROOT/build/release/app/Zorvik_QRCode"
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+start_xvfb
 
-display=$(free_display)
-Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X$display ]] && break; sleep 0.1; done
-
-year=$(($(date +%Y) - 1900))
 
 # make_home FILES: a home folder whose keys folder holds FILES keys of the current year.
 make_home() {
     local home="$work/home$1" keys
     keys="$home/Documents/KELVANOR2/Clefs2"
     mkdir -p "$keys"
-    head -c 3000 /dev/urandom | base64 -w 64 | head -c 4000 >"$work/key"
+    write_key "$work/key"
     for ((i = 0; i < $1; i++)); do
         cp "$work/key" "$keys/$(printf 'key%05d' "$i").$year.key"
     done
