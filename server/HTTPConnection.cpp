@@ -28,11 +28,13 @@ bool HTTPConnection::attach(qintptr socketDescriptor) {
     // half-closes after its request would lose it. Unbuffered, Qt reads from the system only
     // when asked, so DataAvailable() can see the end coming and answer first. Qt honours
     // Unbuffered only in connectToHost(), and keeps it once set. Without a proxy to look up
-    // and with an empty host name, that call touches neither network nor files, and abort()
-    // ends it before it starts.
+    // and with an empty host name, that call touches neither network nor files: it only posts
+    // a "host not found" that setSocketDescriptor() makes moot, since a lookup's answer is
+    // ignored once the socket has left the lookup state. No abort() in between: aborting a
+    // lookup leaves its number in a process-wide list that every later abort searches, so
+    // each new client would cost a little more than the last.
     setProxy(QNetworkProxy::NoProxy);
     connectToHost(QString(), 0, QIODevice::ReadWrite | QIODevice::Unbuffered);
-    abort();
     if (!setSocketDescriptor(socketDescriptor, ConnectedState,
                              QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         // Qt has not taken the descriptor over.
@@ -53,14 +55,14 @@ void HTTPConnection::ProcessHeaders(const QByteArray& data) {
         return;
     }
     // An unbuffered write that the system takes whole emits no bytesWritten, so whether it has
-    // all left is looked at once control is back in the event loop.
+    // all left is also looked at once control is back in the event loop.
     if (!m_sendCheckQueued) {
         m_sendCheckQueued = true;
         QMetaObject::invokeMethod(
             this,
             [this] {
                 m_sendCheckQueued = false;
-                if (bytesToWrite() == 0)
+                if (bytesToWrite() == 0 && state() == ConnectedState)
                     SendComplete(false);
             },
             Qt::QueuedConnection);
@@ -105,6 +107,11 @@ void HTTPConnection::handleGathered() {
     m_requestLineSeen = true;
     m_timer.start();
     ProcessHeaders(std::exchange(m_gathered, {}));
+    // A reply the system took whole has left already: close now rather than from the queued
+    // check, which under load waits behind every socket event and keeps each connection open
+    // that much longer.
+    if (m_sendCheckQueued && bytesToWrite() == 0 && state() == ConnectedState)
+        SendComplete(false);
 }
 
 void HTTPConnection::onEndOfStream() {
