@@ -1,6 +1,8 @@
 // What a well-formed reply of the key server looks like, for the fuzz targets to check against.
 #pragma once
 
+#include "support/ExpectedReplies.h"
+
 #include <QByteArray>
 #include <QByteArrayList>
 
@@ -8,22 +10,11 @@
 
 namespace fuzzing {
 
+// The error bodies as the phone app expects them, shared with the tests.
 inline const QByteArrayList kErrorBodies{
-    "<ERR>-2</ERR><ERRH>Aucun chemin dans l'url</ERRH>",
-    "<ERR>-3</ERR><ERRH>Aucune clef demand\xc3\xa9"
-    "e !</ERRH>",
-    "<ERR>-4</ERR><ERRH>La clef demand\xc3\xa9"
-    "e n'est pas celle indiqu\xc3\xa9"
-    "e dans le menu de l'application de l'ordinateur !</ERRH>",
-    "<ERR>-43</ERR><ERRH>La clef demand\xc3\xa9"
-    "e est introuvable sur l'ordinateur !</ERRH>",
-    "<ERR>-49</ERR><ERRH>Impossible de lire la clef de l'ordinateur !</ERRH>",
-    "<ERR>-33</ERR><ERRH>Taille de clef de signature incoh\xc3\xa9rente !</ERRH>",
-    "<ERR>-1</ERR><ERRH>Erreur inconnue</ERRH>",
+    expected::kNoPath,     expected::kNoKey,   expected::kNotSelected, expected::kNotFound,
+    expected::kUnreadable, expected::kBadSize, expected::kUnknown,
 };
-
-inline const QByteArray kHead = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: ";
-inline const QByteArray kHeadEnd = "\r\nConnection: close\r\n\r\n";
 
 /// Whether `body` is an error body, or hands out `keyText` under a name equal to `selected`
 /// but for ASCII letter case.
@@ -40,20 +31,27 @@ inline bool isDescribedBody(const QByteArray& body, const QByteArray& selected,
 
 /// Splits `stream` into whole replies; aborts when any part of it is not one.
 inline QByteArrayList splitReplies(const QByteArray& stream) {
+    static const QByteArray lengthField = "Content-Length: ";
     QByteArrayList bodies;
     qsizetype at = 0;
     while (at < stream.size()) {
-        if (stream.mid(at, kHead.size()) != kHead)
-            std::abort();
-        at += kHead.size();
-        const qsizetype end = stream.indexOf(kHeadEnd, at);
+        // The length is read from the header; then the whole reply must be exactly what
+        // expected::wire() makes of the body it announces.
+        const qsizetype field = stream.indexOf(lengthField, at);
+        const qsizetype lineEnd = field < 0 ? -1 : stream.indexOf("\r\n", field);
+        const qsizetype digits = field + lengthField.size();
         bool ok = false;
-        const qsizetype length = end < 0 ? -1 : stream.mid(at, end - at).toLongLong(&ok);
-        if (!ok || length < 0 || end + kHeadEnd.size() + length > stream.size())
+        const qsizetype length =
+            lineEnd < 0 ? -1 : stream.mid(digits, lineEnd - digits).toLongLong(&ok);
+        const qsizetype headerEnd = lineEnd < 0 ? -1 : stream.indexOf("\r\n\r\n", lineEnd);
+        if (!ok || length < 0 || headerEnd < 0 || headerEnd + 4 + length > stream.size())
             std::abort();
-        at = end + kHeadEnd.size();
-        bodies << stream.mid(at, length);
-        at += length;
+        const QByteArray body = stream.mid(headerEnd + 4, length);
+        const qsizetype end = headerEnd + 4 + length;
+        if (stream.mid(at, end - at) != expected::wire(body))
+            std::abort();
+        bodies << body;
+        at = end;
     }
     return bodies;
 }

@@ -27,9 +27,10 @@ QString AddressWatch::read() {
 }
 
 void AddressWatch::start() {
+    // Compared with the address last read (by read() when the code was drawn), so starting
+    // costs no second look at the interfaces.
     if (m_timer->isActive())
         return;
-    m_last = m_address();
     m_timer->start();
     followPlatformNotices();
 }

@@ -29,7 +29,7 @@ public:
     /// Reads the address now and takes it as the one in use; emits nothing.
     QString read();
 
-    /// Starts watching; harmless when already started.
+    /// Starts watching, against the address last read(); harmless when already started.
     void start();
 
 signals:

@@ -1,6 +1,10 @@
-// Routing facts on Linux, from the kernel's /proc and /sys views.
+// Routing facts on Linux, from the kernel's /proc and /sys views. Other Unix systems have
+// neither view and report no facts, so the address choice falls back on its other rules.
 #include "runtime/RouteTable.h"
 
+#include <QtGlobal>
+
+#ifdef Q_OS_LINUX
 #include <net/if.h>
 
 #include <filesystem>
@@ -8,9 +12,11 @@
 #include <limits>
 #include <sstream>
 #include <string>
+#endif
 
 namespace runtime {
 
+#ifdef Q_OS_LINUX
 namespace {
 
 constexpr unsigned long kRouteUp = 0x1; // RTF_UP in the kernel's route flags
@@ -59,5 +65,10 @@ std::vector<unsigned> softwareIndexes() {
 RouteFacts readRouteFacts() {
     return RouteFacts{defaultRouteIndex(), softwareIndexes()};
 }
+#else
+RouteFacts readRouteFacts() {
+    return {};
+}
+#endif
 
 } // namespace runtime

@@ -1,14 +1,20 @@
 // Raw socket descriptor calls on Linux and other POSIX systems.
 #include "runtime/SocketDescriptor.h"
 
+#include <QtGlobal>
+
+#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <sys/socket.h>
 #include <unistd.h>
+#else
+#error "This file holds the POSIX socket calls; Windows has SocketDescriptorWin.cpp."
+#endif
 
 namespace runtime {
 
 SocketDescriptor::Accepted SocketDescriptor::accept(std::intptr_t listening) {
-#ifdef __linux__
+#ifdef Q_OS_LINUX
     const int accepted = ::accept4(static_cast<int>(listening), nullptr, nullptr, SOCK_CLOEXEC);
 #else
     const int accepted = ::accept(static_cast<int>(listening), nullptr, nullptr);

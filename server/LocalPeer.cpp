@@ -2,53 +2,56 @@
 #include "server/LocalPeer.h"
 
 #include <QHostAddress>
+#include <QPair>
 
-#include <array>
-#include <utility>
+#include <algorithm>
 
 namespace server {
 
 namespace {
 
-using Subnet = std::pair<const char*, int>;
+using Subnet = QPair<QHostAddress, int>;
 
-constexpr std::array<Subnet, 6> kLocalIPv4{{
-    {"127.0.0.0", 8},
-    {"10.0.0.0", 8},
-    {"172.16.0.0", 12},
-    {"192.168.0.0", 16},
-    {"169.254.0.0", 16},
-    {"100.64.0.0", 10},
-}};
+// Parsed once: the rule runs for every client that connects.
+const QList<Subnet>& localIPv4() {
+    static const QList<Subnet> subnets{
+        QHostAddress::parseSubnet(QStringLiteral("127.0.0.0/8")),
+        QHostAddress::parseSubnet(QStringLiteral("10.0.0.0/8")),
+        QHostAddress::parseSubnet(QStringLiteral("172.16.0.0/12")),
+        QHostAddress::parseSubnet(QStringLiteral("192.168.0.0/16")),
+        QHostAddress::parseSubnet(QStringLiteral("169.254.0.0/16")),
+        QHostAddress::parseSubnet(QStringLiteral("100.64.0.0/10")),
+    };
+    return subnets;
+}
 
-constexpr std::array<Subnet, 3> kLocalIPv6{{
-    {"::1", 128},
-    {"fc00::", 7},
-    {"fe80::", 10},
-}};
+const QList<Subnet>& localIPv6() {
+    static const QList<Subnet> subnets{
+        QHostAddress::parseSubnet(QStringLiteral("::1/128")),
+        QHostAddress::parseSubnet(QStringLiteral("fc00::/7")),
+        QHostAddress::parseSubnet(QStringLiteral("fe80::/10")),
+    };
+    return subnets;
+}
 
-template <std::size_t N>
-bool inAny(const QHostAddress& address, const std::array<Subnet, N>& subnets) {
-    for (const auto& [network, prefix] : subnets) {
-        if (address.isInSubnet(QHostAddress(QString::fromLatin1(network)), prefix))
-            return true;
-    }
-    return false;
+bool inAny(const QHostAddress& address, const QList<Subnet>& subnets) {
+    return std::any_of(subnets.begin(), subnets.end(),
+                       [&address](const Subnet& subnet) { return address.isInSubnet(subnet); });
 }
 
 } // namespace
 
 bool LocalPeer::allows(const QHostAddress& address) {
     if (address.protocol() == QAbstractSocket::IPv4Protocol)
-        return inAny(address, kLocalIPv4);
+        return inAny(address, localIPv4());
     if (address.protocol() != QAbstractSocket::IPv6Protocol)
         return false;
     // A dual-stack listener may see an IPv4 client as ::ffff:a.b.c.d.
     bool mapped = false;
     const quint32 ipv4 = address.toIPv4Address(&mapped);
     if (mapped)
-        return inAny(QHostAddress(ipv4), kLocalIPv4);
-    return inAny(address, kLocalIPv6);
+        return inAny(QHostAddress(ipv4), localIPv4());
+    return inAny(address, localIPv6());
 }
 
 } // namespace server

@@ -120,20 +120,14 @@ void TestKeyList::keysFolderLookup() {
     QFETCH(QString, layout);
     QFETCH(bool, found);
     TestKeyFolder home(false);
-    if (layout.endsWith('/'))
-        QVERIFY(QDir(home.home()).mkpath(layout));
-    else if (!layout.isEmpty()) {
-        QVERIFY(QDir(home.home()).mkpath(layout.section('/', 0, -2)));
-        QFile file(home.home() + '/' + layout);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
-    const QStringList before = QDir(home.home()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    home.makeLayout(layout);
+    const QStringList before = home.homeEntries();
 
     const runtime::FolderItem folder = keys::keysFolder(runtime::FolderItem(home.documents()));
     QCOMPARE(folder.isNull(), !found);
     if (found)
         QCOMPARE(QDir(folder.path()).canonicalPath(), QDir(home.keys()).canonicalPath());
-    QCOMPARE(QDir(home.home()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    QCOMPARE(home.homeEntries(), before);
     QVERIFY(keys::keysFolder(runtime::FolderItem()).isNull());
 }
 

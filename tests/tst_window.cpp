@@ -167,33 +167,17 @@ void TestWindow::menuBar_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("shortcut");
-    QTest::newRow("FileQuit") << "FileQuit"
-                              << "E&xit"
-                              << "";
-    QTest::newRow("EditUndo") << "EditUndo"
-                              << "&Undo"
-                              << "Ctrl+Z";
-    QTest::newRow("EditSeparator1") << "EditSeparator1"
-                                    << "-"
-                                    << "";
-    QTest::newRow("EditCut") << "EditCut"
-                             << "Cu&t"
-                             << "Ctrl+X";
-    QTest::newRow("EditCopy") << "EditCopy"
-                              << "&Copy"
-                              << "Ctrl+C";
-    QTest::newRow("EditPaste") << "EditPaste"
-                               << "&Paste"
-                               << "Ctrl+V";
-    QTest::newRow("EditClear") << "EditClear"
-                               << "&Delete"
-                               << "";
-    QTest::newRow("EditSeparator2") << "EditSeparator2"
-                                    << "-"
-                                    << "";
-    QTest::newRow("EditSelectAll") << "EditSelectAll"
-                                   << "Select &All"
-                                   << "Ctrl+A";
+    // clang-format off
+    QTest::newRow("FileQuit") << "FileQuit" << "E&xit" << "";
+    QTest::newRow("EditUndo") << "EditUndo" << "&Undo" << "Ctrl+Z";
+    QTest::newRow("EditSeparator1") << "EditSeparator1" << "-" << "";
+    QTest::newRow("EditCut") << "EditCut" << "Cu&t" << "Ctrl+X";
+    QTest::newRow("EditCopy") << "EditCopy" << "&Copy" << "Ctrl+C";
+    QTest::newRow("EditPaste") << "EditPaste" << "&Paste" << "Ctrl+V";
+    QTest::newRow("EditClear") << "EditClear" << "&Delete" << "";
+    QTest::newRow("EditSeparator2") << "EditSeparator2" << "-" << "";
+    QTest::newRow("EditSelectAll") << "EditSelectAll" << "Select &All" << "Ctrl+A";
+    // clang-format on
 }
 
 void TestWindow::menuBar() {
@@ -236,14 +220,8 @@ void TestWindow::keysFolderLookup() {
     QFETCH(QString, layout);
     QFETCH(bool, found);
     TestKeyFolder home(false);
-    if (layout.endsWith('/'))
-        QVERIFY(QDir(home.home()).mkpath(layout));
-    else if (!layout.isEmpty()) {
-        QVERIFY(QDir(home.home()).mkpath(layout.section('/', 0, -2)));
-        QFile file(home.home() + '/' + layout);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
-    const QStringList before = QDir(home.home()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    home.makeLayout(layout);
+    const QStringList before = home.homeEntries();
 
     Window1 window(optionsFor(home.documents()));
     window.open();
@@ -257,7 +235,7 @@ void TestWindow::keysFolderLookup() {
     QCOMPARE(window.mServer->minimumSocketsAvailable(), 10);
     QCOMPARE(window.PopupMenu1()->count(), 0);
     QVERIFY(window.Canvas1()->backdrop().isNull());
-    QCOMPARE(QDir(home.home()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    QCOMPARE(home.homeEntries(), before);
 }
 
 void TestWindow::openingListsKeysAndDrawsOnce() {

@@ -40,3 +40,18 @@ QByteArray TestKeyFolder::write(const QString& name, const QByteArray& content) 
 QByteArray TestKeyFolder::addKey(const QString& name, int characters, int seed) const {
     return write(name, keyText(characters, seed));
 }
+
+void TestKeyFolder::makeLayout(const QString& layout) const {
+    if (layout.isEmpty())
+        return;
+    const bool folder = layout.endsWith(QLatin1Char('/'));
+    if (!QDir(home()).mkpath(folder ? layout : layout.section(QLatin1Char('/'), 0, -2)))
+        qFatal("cannot make %s", qPrintable(layout));
+    QFile file(home() + QLatin1Char('/') + layout);
+    if (!folder && !file.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+}
+
+QStringList TestKeyFolder::homeEntries() const {
+    return QDir(home()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+}

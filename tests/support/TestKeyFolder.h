@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 /// `characters` characters of ASCII key text, different for each seed.
@@ -28,6 +29,12 @@ public:
     QByteArray write(const QString& name, const QByteArray& content) const;
     /// Writes a key of `characters` ASCII characters; returns its text.
     QByteArray addKey(const QString& name, int characters = 4000, int seed = 0) const;
+
+    /// Lays out `layout` under the home folder: a path ending in "/" is made as folders, any
+    /// other non-empty path as an empty plain file (its parents as folders).
+    void makeLayout(const QString& layout) const;
+    /// Everything the home folder holds right now, to show that nothing was created.
+    QStringList homeEntries() const;
 
 private:
     QTemporaryDir m_home;
