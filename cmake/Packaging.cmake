@@ -2,7 +2,42 @@
 
 set(ZORVIK_PORT 10999)
 
-if(WIN32)
+if(WIN32 AND MINGW)
+    # mingw-w64 (the cross build checked on Linux): Qt's deployment tool belongs to Qt's host
+    # tools, which a cross prefix lacks. CMake's own dependency walk over the executable and the
+    # plugins finds the Qt libraries and the compiler runtime instead; the system's DLLs stay out.
+    set(zorvik_qt Qt${ZORVIK_QT_MAJOR})
+    set(zorvik_plugins ${zorvik_qt}::QWindowsIntegrationPlugin)
+    foreach(plugin ${zorvik_qt}::QWindowsVistaStylePlugin ${zorvik_qt}::QICOPlugin)
+        if(TARGET ${plugin})
+            list(APPEND zorvik_plugins ${plugin})
+        endif()
+    endforeach()
+    install(TARGETS Zorvik_QRCode RUNTIME_DEPENDENCY_SET zorvik_runtime RUNTIME DESTINATION .)
+    # Qt looks for plugins in folders named by their kind beside the executable.
+    foreach(plugin IN LISTS zorvik_plugins)
+        get_target_property(kind ${plugin} QT_PLUGIN_TYPE)
+        install(IMPORTED_RUNTIME_ARTIFACTS ${plugin} RUNTIME_DEPENDENCY_SET zorvik_runtime
+                LIBRARY DESTINATION ${kind} RUNTIME DESTINATION ${kind})
+    endforeach()
+    # The compiler's runtime libraries sit in its own folders; Qt's in the prefix's bin.
+    set(zorvik_search_dirs "")
+    foreach(library libstdc++-6.dll libwinpthread-1.dll)
+        execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -print-file-name=${library}
+                        OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+        get_filename_component(dir "${path}" DIRECTORY)
+        list(APPEND zorvik_search_dirs "${dir}")
+    endforeach()
+    foreach(prefix IN LISTS CMAKE_PREFIX_PATH)
+        list(APPEND zorvik_search_dirs "${prefix}/bin")
+    endforeach()
+    # Only Qt's and the compiler's libraries travel with the program; every other DLL it names
+    # is part of Windows.
+    install(RUNTIME_DEPENDENCY_SET zorvik_runtime DESTINATION .
+            DIRECTORIES ${zorvik_search_dirs}
+            PRE_INCLUDE_REGEXES "^qt[56]" "^lib(stdc|gcc|winpthread)"
+            PRE_EXCLUDE_REGEXES ".*")
+elseif(WIN32)
     # Everything sits beside the executable, where Windows and Qt look for libraries and plugins.
     install(TARGETS Zorvik_QRCode RUNTIME DESTINATION .)
 
