@@ -17,41 +17,22 @@
 
 #include <netioapi.h>
 
-#include <limits>
-
 namespace runtime {
 
 namespace {
 
-// Windows picks among default routes by the sum of the route's and its interface's metric.
-ULONG effectiveMetric(const MIB_IPFORWARD_ROW2& route) {
-    MIB_IPINTERFACE_ROW row;
-    InitializeIpInterfaceEntry(&row);
-    row.Family = AF_INET;
-    row.InterfaceIndex = route.InterfaceIndex;
-    if (GetIpInterfaceEntry(&row) != NO_ERROR || !row.Connected)
-        return std::numeric_limits<ULONG>::max();
-    return route.Metric + row.Metric;
-}
-
+// The interface the system itself would send a packet to the internet through: the system
+// applies its own routes and its route and interface metrics, so the answer is Windows' own.
+// Nothing is sent. The address is one reserved for documentation, which no default route
+// excludes.
 unsigned defaultRouteIndex() {
-    PMIB_IPFORWARD_TABLE2 table = nullptr;
-    if (GetIpForwardTable2(AF_INET, &table) != NO_ERROR)
+    sockaddr_in outside{};
+    outside.sin_family = AF_INET;
+    outside.sin_addr.s_addr = htonl(0xC6336401); // 198.51.100.1
+    DWORD index = 0;
+    if (GetBestInterfaceEx(reinterpret_cast<sockaddr*>(&outside), &index) != NO_ERROR)
         return 0;
-    unsigned best = 0;
-    ULONG bestMetric = std::numeric_limits<ULONG>::max();
-    for (ULONG i = 0; i < table->NumEntries; ++i) {
-        const MIB_IPFORWARD_ROW2& route = table->Table[i];
-        if (route.DestinationPrefix.PrefixLength != 0)
-            continue;
-        const ULONG metric = effectiveMetric(route);
-        if (metric < bestMetric) {
-            best = route.InterfaceIndex;
-            bestMetric = metric;
-        }
-    }
-    FreeMibTable(table);
-    return best;
+    return index;
 }
 
 // Adapters no hardware backs: VPN clients, Hyper-V and WSL switches, hypervisor host-only cards.

@@ -24,11 +24,13 @@ constexpr int kListenBacklog = 128;
 constexpr int kAcceptsPerPass = 32;
 } // namespace
 
-HTTPServer::HTTPServer(KeySource source, QObject* parent, ServerLimits limits, PeerRule peerRule)
+HTTPServer::HTTPServer(KeySource source, QObject* parent, ServerLimits limits, PeerRule peerRule,
+                       Acceptor accept)
     : QTcpServer(parent)
     , m_handler(std::make_shared<const RequestHandler>(std::move(source)))
     , m_limits(limits)
     , m_peerRule(std::move(peerRule))
+    , m_accept(std::move(accept))
     , m_nextAcceptPause(limits.firstAcceptPause) {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 3, 0)
     setListenBacklogSize(kListenBacklog);
@@ -92,8 +94,7 @@ void HTTPServer::incomingConnection(qintptr socketDescriptor) {
 void HTTPServer::acceptWaiting() {
     using Failure = runtime::SocketDescriptor::AcceptFailure;
     for (int attempt = 0; attempt < kAcceptsPerPass && m_acceptNotifier; ++attempt) {
-        const runtime::SocketDescriptor::Accepted result =
-            runtime::SocketDescriptor::accept(socketDescriptor());
+        const runtime::SocketDescriptor::Accepted result = m_accept(socketDescriptor());
         if (result.descriptor >= 0) {
             incomingConnection(result.descriptor);
             continue;

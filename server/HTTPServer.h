@@ -3,6 +3,7 @@
 // failure to the user.
 #pragma once
 
+#include "runtime/SocketDescriptor.h"
 #include "server/LocalPeer.h"
 #include "server/RequestHandler.h"
 
@@ -38,6 +39,10 @@ struct ServerLimits {
 /// Whether a client from this address may be served at all.
 using PeerRule = std::function<bool(const QHostAddress&)>;
 
+/// Accepts one waiting client on the listening descriptor without blocking: the system's own
+/// accept, or a stand-in that fails as an exhausted system would (tests).
+using Acceptor = std::function<runtime::SocketDescriptor::Accepted(std::intptr_t listening)>;
+
 class HTTPServer : public QTcpServer {
     Q_OBJECT
 
@@ -47,7 +52,8 @@ public:
 
     /// `peerRule` decides which clients are served; the others are closed at once, unanswered.
     explicit HTTPServer(KeySource source, QObject* parent = nullptr, ServerLimits limits = {},
-                        PeerRule peerRule = &LocalPeer::allows);
+                        PeerRule peerRule = &LocalPeer::allows,
+                        Acceptor accept = &runtime::SocketDescriptor::accept);
     ~HTTPServer() override;
 
     /// The port Listen() uses; 0 lets the system choose (tests).
@@ -97,6 +103,7 @@ private:
     std::shared_ptr<const RequestHandler> m_handler;
     ServerLimits m_limits;
     PeerRule m_peerRule;
+    Acceptor m_accept;
     std::vector<HTTPConnection*> m_connections;
     QSocketNotifier* m_acceptNotifier = nullptr;
     QTimer m_acceptPause;
