@@ -13,30 +13,34 @@ if(WIN32 AND MINGW)
             list(APPEND zorvik_plugins ${plugin})
         endif()
     endforeach()
-    install(TARGETS Zorvik_QRCode RUNTIME_DEPENDENCY_SET zorvik_runtime RUNTIME DESTINATION .)
+    install(TARGETS Zorvik_QRCode RUNTIME DESTINATION .)
     # Qt looks for plugins in folders named by their kind beside the executable.
+    set(zorvik_modules "")
     foreach(plugin IN LISTS zorvik_plugins)
         get_target_property(kind ${plugin} QT_PLUGIN_TYPE)
-        install(IMPORTED_RUNTIME_ARTIFACTS ${plugin} RUNTIME_DEPENDENCY_SET zorvik_runtime
-                LIBRARY DESTINATION ${kind} RUNTIME DESTINATION ${kind})
+        install(IMPORTED_RUNTIME_ARTIFACTS ${plugin} LIBRARY DESTINATION ${kind})
+        list(APPEND zorvik_modules "$<TARGET_FILE:${plugin}>")
     endforeach()
     # The compiler's runtime libraries sit in its own folders; Qt's in the prefix's bin.
     set(zorvik_search_dirs "")
     foreach(library libstdc++-6.dll libwinpthread-1.dll)
         execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -print-file-name=${library}
                         OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
-        get_filename_component(dir "${path}" DIRECTORY)
+        get_filename_component(dir "${path}" REALPATH)
+        get_filename_component(dir "${dir}" DIRECTORY)
         list(APPEND zorvik_search_dirs "${dir}")
     endforeach()
     foreach(prefix IN LISTS CMAKE_PREFIX_PATH)
         list(APPEND zorvik_search_dirs "${prefix}/bin")
     endforeach()
-    # Only Qt's and the compiler's libraries travel with the program; every other DLL it names
-    # is part of Windows.
-    install(RUNTIME_DEPENDENCY_SET zorvik_runtime DESTINATION .
-            DIRECTORIES ${zorvik_search_dirs}
-            PRE_INCLUDE_REGEXES "^qt[56]" "^lib(stdc|gcc|winpthread)"
-            PRE_EXCLUDE_REGEXES ".*")
+    install(CODE "
+        set(ZORVIK_EXECUTABLE \"$<TARGET_FILE:Zorvik_QRCode>\")
+        set(ZORVIK_MODULES \"${zorvik_modules}\")
+        set(ZORVIK_SEARCH_DIRS \"${zorvik_search_dirs}\")
+        set(ZORVIK_OBJDUMP \"${CMAKE_OBJDUMP}\")
+        set(ZORVIK_MIRROR \"${PROJECT_BINARY_DIR}/runtime-dll-names\")
+        include(\"${PROJECT_SOURCE_DIR}/cmake/InstallMingwRuntime.cmake\")
+    ")
 elseif(WIN32)
     # Everything sits beside the executable, where Windows and Qt look for libraries and plugins.
     install(TARGETS Zorvik_QRCode RUNTIME DESTINATION .)

@@ -335,12 +335,12 @@ void TestHttpServer::newcomerDisplacesTheLongestWaiting() {
 // once they are free; the user sees nothing.
 void TestHttpServer::acceptFailurePausesAndRecovers() {
     // Shared with the acceptor, which the server keeps until the test's clean-up.
-    const auto exhausted = std::make_shared<bool>(false);
+    const auto outOfDescriptors = std::make_shared<bool>(false);
     startServer(
         server::ServerLimits{10s, 256, 20ms, 80ms}, &server::LocalPeer::allows,
-        [exhausted](std::intptr_t listening) {
+        [outOfDescriptors](std::intptr_t listening) {
             using runtime::SocketDescriptor;
-            return *exhausted
+            return *outOfDescriptors
                        ? SocketDescriptor::Accepted{-1,
                                                     SocketDescriptor::AcceptFailure::OutOfResources}
                        : SocketDescriptor::accept(listening);
@@ -369,9 +369,9 @@ void TestHttpServer::acceptFailurePausesAndRecovers() {
     QTRY_VERIFY(paused.size() >= 4);
     QCOMPARE(setrlimit(RLIMIT_NOFILE, &original), 0);
 #else
-    *exhausted = true;
+    *outOfDescriptors = true;
     QTRY_VERIFY(paused.size() >= 4);
-    *exhausted = false;
+    *outOfDescriptors = false;
 #endif
 
     QCOMPARE(paused.first().first().toLongLong(), 20);

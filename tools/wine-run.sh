@@ -12,5 +12,11 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 gcc_dll_dir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
 pthread_dll_dir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libwinpthread-1.dll)")
 export WINEPATH="$qt/bin;$gcc_dll_dir;$pthread_dll_dir"
-export QT_PLUGIN_PATH="$qt/plugins"
+# Drive Z: is the host's root in every Wine prefix.
+export QT_PLUGIN_PATH="Z:$qt/plugins"
+# Wine keeps the host's QT_ variables from Windows programs (they belong to the host's Qt) and
+# hands on WINEQT_ ones under their plain names: CTest's QT_QPA_PLATFORM=offscreen among them.
+while IFS='=' read -r name _; do
+    [[ "$name" == QT_* ]] && export "WINE$name=${!name}"
+done < <(env)
 exec /usr/lib/wine/wine64 "$@"
