@@ -1,6 +1,7 @@
 // Request checks in the order the phone app expects, and the byte-exact replies.
 #include "server/RequestHandler.h"
 
+#include "runtime/QtSize.h"
 #include "runtime/Services.h"
 #include "runtime/Text.h"
 
@@ -88,7 +89,7 @@ ReadResult readKeyFile(QFile& file, qint64 size, QByteArray& text) {
     }
     if (total > RequestHandler::kMaxKeyFileBytes)
         return ReadResult::TooLarge;
-    text.truncate(total);
+    text.truncate(runtime::qtSize(total));
     return ReadResult::Ok;
 }
 
@@ -99,7 +100,7 @@ RequestHandler::RequestHandler(KeySource source)
 
 std::optional<QByteArray> RequestHandler::handle(const QByteArray& data) const {
     const qsizetype cr = data.indexOf('\r');
-    const QByteArray firstLine = cr < 0 ? data : data.left(cr);
+    const QByteArray firstLine = cr < 0 ? data : data.left(runtime::qtSize(cr));
     const QByteArray method = runtime::NthField(firstLine, ' ', 1);
     if (method.compare("GET", Qt::CaseInsensitive) != 0)
         return std::nullopt;

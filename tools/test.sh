@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the formatting, builds with warnings as errors and runs every
 # test: the unit tests under the address and undefined-behaviour sanitizers, short fuzz runs, the
-# whole suite, the packaging checks, and the Qt 5 build's suite.
+# whole suite, the packaging checks, the Qt 5 build's suite, and the Windows build (cross-built
+# with mingw-w64, its tests and the program run under Wine).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" libzxing-dev xvfb xauth xdotool x11-utils imagemagick \
@@ -20,3 +21,4 @@ echo "== All tests"
 ctest --test-dir "$ROOT/build/ci" --output-on-failure
 bash "$ROOT/tools/check-packaging.sh"
 bash "$ROOT/tools/test-qt5.sh"
+bash "$ROOT/tools/test-windows.sh"

@@ -2,6 +2,8 @@
 #define ZX_USE_UTF8 1
 #include "support/QrDecode.h"
 
+#include "runtime/QtSize.h"
+
 #include <ZXing/ReadBarcode.h>
 #include <ZXing/ZXVersion.h>
 
@@ -26,7 +28,7 @@ QList<DecodedQr> decodeQrCodes(const QImage& image) {
         DecodedQr decoded;
         const ZXing::ByteArray& bytes = result.bytes();
         decoded.bytes = QByteArray(reinterpret_cast<const char*>(bytes.data()),
-                                   static_cast<qsizetype>(bytes.size()));
+                                   runtime::qtSize(static_cast<qsizetype>(bytes.size())));
         decoded.ecLevel = QString::fromStdString(result.ecLevel());
         int left = grey.width(), top = grey.height(), right = 0, bottom = 0;
         for (const ZXing::PointI& corner : result.position()) {
