@@ -258,6 +258,8 @@ void Window1::generate() {
 
     const QString payload = pairing::pairingPayload(address, entry.displayName());
     encoder.setDevicePixelRatio(devicePixelRatioF());
+    // A long key name makes a code taller than the canvas, whose bottom would be cut off.
+    encoder.setMaximumSize(canvas->size());
     encoder.Symbology(pairing::BarcodeGenerator::kQrCode);
     encoder.Scale(1.5f);
     encoder.BorderWidth(4);

@@ -1,6 +1,8 @@
 // BarcodeGenerator over Nayuki's QR Code generator; the only file that knows that library.
 #include "pairing/BarcodeGenerator.h"
 
+#include "pairing/PairingPayload.h"
+
 #include <qrcodegen.hpp>
 
 #include <QByteArray>
@@ -61,9 +63,15 @@ void BarcodeGenerator::Encode(const QString& text, int width, int height, int ro
             qrcodegen::QrCode::encodeSegments(segments, ecc, qrcodegen::QrCode::MIN_VERSION,
                                               qrcodegen::QrCode::MAX_VERSION, -1, false);
 
-        const int modulePixels =
-            std::max(1, static_cast<int>(std::lround(2.0 * m_scale * m_devicePixelRatio)));
-        const int modules = code.getSize() + 2 * m_border;
+        // As described, unless that would overflow the area the caller has room for.
+        ModuleSize size{
+            std::max(1, static_cast<int>(std::lround(2.0 * m_scale * m_devicePixelRatio))),
+            m_border};
+        if (!m_maximumSize.isEmpty())
+            size = fittedModuleSize(code.getSize(), size, m_maximumSize, m_devicePixelRatio);
+        const int modulePixels = size.devicePixels;
+        const int border = size.quietZone;
+        const int modules = code.getSize() + 2 * border;
         const int side = modules * modulePixels;
         QImage picture(side, side, QImage::Format_Grayscale8);
         picture.fill(255);
@@ -71,8 +79,8 @@ void BarcodeGenerator::Encode(const QString& text, int width, int height, int ro
             for (int x = 0; x < code.getSize(); ++x) {
                 if (!code.getModule(x, y))
                     continue;
-                const int left = (x + m_border) * modulePixels;
-                const int top = (y + m_border) * modulePixels;
+                const int left = (x + border) * modulePixels;
+                const int top = (y + border) * modulePixels;
                 for (int row = top; row < top + modulePixels; ++row)
                     std::fill_n(picture.scanLine(row) + left, modulePixels, uchar(0));
             }

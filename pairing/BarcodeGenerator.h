@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 namespace pairing {
@@ -29,6 +30,11 @@ public:
     /// The screen's device pixel ratio the picture is drawn for; modules are rounded to whole
     /// device pixels so they stay sharp at fractional scaling.
     void setDevicePixelRatio(qreal ratio) { m_devicePixelRatio = ratio; }
+    /// The area the picture must fit in, in layout pixels; empty (the default) sets no bound. A
+    /// symbol too large for it at Scale and BorderWidth is drawn smaller, as
+    /// pairing::fittedModuleSize says: fewer whole device pixels per module, and a quiet zone
+    /// of at least 2 modules.
+    void setMaximumSize(const QSize& area) { m_maximumSize = area; }
 
     /// Encodes every byte of `text` (UTF-8). `width`, `height` and `rotationAngle` must be 0: the
     /// symbol's natural size, unrotated. On failure Picture() is null and LastError() says why.
@@ -49,6 +55,7 @@ private:
     int m_border = 4;
     int m_option1 = 0;
     qreal m_devicePixelRatio = 1.0;
+    QSize m_maximumSize;
     QImage m_picture;
     int m_lastError = NoError;
     QString m_errorText;

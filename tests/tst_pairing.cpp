@@ -10,9 +10,10 @@ using pairing::BarcodeGenerator;
 namespace {
 
 BarcodeGenerator encoded(const QString& text, float scale = 1.5f, int border = 4, int level = 2,
-                         qreal ratio = 1.0) {
+                         qreal ratio = 1.0, QSize area = QSize()) {
     BarcodeGenerator encoder;
     encoder.setDevicePixelRatio(ratio);
+    encoder.setMaximumSize(area);
     encoder.Symbology(58);
     encoder.Scale(scale);
     encoder.BorderWidth(border);
@@ -34,6 +35,8 @@ private slots:
     void decodesToTheText();
     void moduleSize_data();
     void moduleSize();
+    void longNamesFitTheCanvas_data();
+    void longNamesFitTheCanvas();
     void failuresLeaveNoPicture_data();
     void failuresLeaveNoPicture();
 };
@@ -129,6 +132,34 @@ void TestPairing::moduleSize() {
         QCOMPARE(qGray(picture.pixel(edge - 1, edge - 1)), 255);
     }
     QCOMPARE(qGray(picture.pixel(edge, edge)), 0);
+}
+
+void TestPairing::longNamesFitTheCanvas_data() {
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<qreal>("ratio");
+    // Up to 255 bytes, the longest a file name may be; the last in 2- and 3-byte characters.
+    for (const qreal ratio : {1.0, 1.5})
+        for (const QString& name : {QString(156, 'k'), QString(192, 'k'), QString(247, 'k'),
+                                    "clé-" + QString(80, QChar(0x9375)) + "é"})
+            QTest::addRow("%s%d bytes at %d %%",
+                          name.size() == name.toUtf8().size() ? "" : "UTF-8, ",
+                          int(name.toUtf8().size()) + 8, qRound(ratio * 100))
+                << name + ".126.key" << ratio;
+}
+
+// The canvas (545 x 195) draws the picture at its top-left corner: it must lie within and read.
+void TestPairing::longNamesFitTheCanvas() {
+    QFETCH(QString, key);
+    QFETCH(qreal, ratio);
+    const QString text = pairing::pairingPayload("192.168.1.20", key);
+    const QImage picture = encoded(text, 1.5f, 4, 2, ratio, QSize(545, 195)).Picture();
+    QVERIFY(picture.width() <= 545 * ratio && picture.height() <= 195 * ratio);
+    const QList<DecodedQr> found = decodeQrCodes(picture);
+    QCOMPARE(found.size(), 1);
+    QCOMPARE(found.first().bytes, text.toUtf8());
+    const QImage described = encoded(text, 1.5f, 4, 2, ratio).Picture();
+    if (described.height() <= 195 * ratio) // what fits as described is drawn so
+        QCOMPARE(picture, described);
 }
 
 void TestPairing::failuresLeaveNoPicture_data() {
