@@ -407,7 +407,7 @@ void TestWindow::listenErrorExplained_data() {
         << false << int(QAbstractSocket::UnknownSocketError) << "Fermez-le puis relancez-le";
 }
 
-// The described text with the code as it is, and beneath it what the user can do.
+// The server's text with the code as it is, and beneath it what the user can do.
 void TestWindow::listenErrorExplained() {
     QFETCH(bool, portTaken);
     QFETCH(int, code);
