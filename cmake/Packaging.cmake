@@ -132,6 +132,8 @@ set(CPACK_NSIS_EXECUTABLES_DIRECTORY .)
 # official NSIS builds ship.
 if(MINGW)
     set(zorvik_nsis_target "Target amd64-unicode")
+    # Made to be run by the checks and thrown away: quick to pack matters more than small.
+    set(CPACK_NSIS_COMPRESSOR zlib)
 else()
     set(zorvik_nsis_target "Unicode true")
 endif()
@@ -163,7 +165,9 @@ set(CPACK_NSIS_DEFINES [=[
         StrCpy $0 "This package of @NAME@ needs Windows 10 (version 1809 or later) or Windows 11.$\r$\n$\r$\nFor Windows 7, 8 and 8.1, install @OTHER_PACKAGE@ instead."
       ${EndIf}
       MessageBox MB_OK|MB_ICONSTOP "$0" /SD IDOK
-      # Nothing written yet but the empty folder the installation section starts with.
+      # Nothing is written yet but the empty folder the installation section starts in, which
+      # can go once it is no longer the current folder.
+      SetOutPath "$TEMP"
       RMDir "$INSTDIR"
       Abort
     !endif
@@ -269,13 +273,19 @@ set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS [=[
   Call un.zorvikCloseRunning
   nsExec::ExecToLog 'netsh advfirewall firewall delete rule @RULE@'
 ]=])
+# CPack removes the installation's registry key but not the vendor key above it; its last hook
+# in the uninstaller (meant for extra Start-menu entries) runs after that removal.
+set(CPACK_NSIS_DELETE_ICONS_EXTRA [=[
+  DeleteRegKey /ifempty SHCTX "Software\@NAME@"
+]=])
 if(ZORVIK_QT_MAJOR STREQUAL "6")
     set(zorvik_other_package "${PROJECT_NAME}-${PROJECT_VERSION}-windows7-8-x64.exe")
 else()
     set(zorvik_other_package "")
 endif()
 foreach(commands CPACK_NSIS_DEFINES CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS
-        CPACK_NSIS_EXTRA_INSTALL_COMMANDS CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS)
+        CPACK_NSIS_EXTRA_INSTALL_COMMANDS CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS
+        CPACK_NSIS_DELETE_ICONS_EXTRA)
     string(REPLACE "@TARGET@" "${zorvik_nsis_target}" ${commands} "${${commands}}")
     string(REPLACE "@NEEDS_WINDOWS10@" "${zorvik_needs_windows10}" ${commands} "${${commands}}")
     string(REPLACE "@OTHER_PACKAGE@" "${zorvik_other_package}" ${commands} "${${commands}}")
