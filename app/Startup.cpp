@@ -3,6 +3,7 @@
 
 #include "app/Alert.h"
 #include "app/App.h"
+#include "app/ListenErrorHelp.h"
 #include "app/MainMenuBar.h"
 #include "app/ProductVersion.h"
 #include "app/Window1.h"
@@ -66,6 +67,8 @@ App* NewAppInstance(int& argc, char** argv) {
     runtime::Services::setMessageBoxHandler([](const QString& text) {
         QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), text,
                         QMessageBox::Ok);
+        // The text stays exactly as the server wrote it; what to do about it goes beneath.
+        box.setInformativeText(ListenErrorHelp::informativeText(text));
         box.exec();
     });
     return app;

@@ -16,8 +16,10 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -25,6 +27,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -69,6 +72,37 @@ int redrawsWithin(const Canvas* canvas, int ms) {
     return redraws;
 }
 
+// Records the first message box the application shows and dismisses it, as a user pressing OK
+// would; counts them all.
+class MessageBoxWatch {
+public:
+    struct Shown {
+        QString text;
+        QString informativeText;
+    };
+
+    MessageBoxWatch() {
+        QObject::connect(&m_poll, &QTimer::timeout, [this] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(widget);
+                if (!box || !box->isVisible())
+                    continue;
+                if (!shown)
+                    shown = Shown{box->text(), box->informativeText()};
+                ++count;
+                box->accept();
+            }
+        });
+        m_poll.start(5);
+    }
+
+    std::optional<Shown> shown;
+    int count = 0;
+
+private:
+    QTimer m_poll;
+};
+
 } // namespace
 
 class TestWindow : public QObject {
@@ -89,6 +123,8 @@ private slots:
     void codeFollowsAddress_data();
     void codeFollowsAddress();
     void codeFollowsPixelRatio();
+    void listenErrorExplained_data();
+    void listenErrorExplained();
     void closingQuitsWithZero();
 };
 
@@ -353,6 +389,52 @@ void TestWindow::codeFollowsPixelRatio() {
         QVERIFY(qAbs(2 * window.Canvas1()->x() + picture.width() / picture.devicePixelRatio() -
                      806) <= 1);
     }
+}
+
+void TestWindow::listenErrorExplained_data() {
+    QTest::addColumn<bool>("portTaken");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("advice");
+    QTest::newRow("port taken, another copy running")
+        << true << int(QAbstractSocket::AddressInUseError)
+        << "une autre copie de ce programme restée ouverte";
+    QTest::newRow("port reserved by the system")
+        << false << int(QAbstractSocket::SocketAccessError)
+        << "netsh interface ipv4 show excludedportrange protocol=tcp";
+    QTest::newRow("out of resources")
+        << false << int(QAbstractSocket::SocketResourceError) << "Fermez-le puis relancez-le";
+    QTest::newRow("unknown failure, negative code")
+        << false << int(QAbstractSocket::UnknownSocketError) << "Fermez-le puis relancez-le";
+}
+
+// The server's text with the code as it is, and beneath it what the user can do.
+void TestWindow::listenErrorExplained() {
+    QFETCH(bool, portTaken);
+    QFETCH(int, code);
+    QFETCH(QString, advice);
+    TestKeyFolder folder;
+    Window1Options options = optionsFor(folder.documents());
+    QTcpServer occupant;
+    if (portTaken) {
+        QVERIFY(occupant.listen(QHostAddress::Any, 0));
+        options.port = occupant.serverPort();
+    }
+    MessageBoxWatch watch;
+    Window1 window(options);
+    window.open();
+    // Failures the test cannot cause are reported the way the server reports them.
+    if (!portTaken) {
+        QVERIFY(window.mServer->isListening());
+        window.mServer->Error(code);
+    }
+
+    QTRY_VERIFY(watch.shown);
+    QCOMPARE(watch.shown->text, QStringLiteral("Server Error: %1").arg(code));
+    QVERIFY2(watch.shown->informativeText.contains(advice),
+             qPrintable(watch.shown->informativeText));
+    QVERIFY(!window.mServer->isListening());
+    QTest::qWait(50);
+    QCOMPARE(watch.count, 1);
 }
 
 // Must stay the last test: once the application has been told to quit, no event loop of this

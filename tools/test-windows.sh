@@ -2,7 +2,8 @@
 # The Windows build, checked on Linux: cross-built with mingw-w64 against Qt 6 for Windows with
 # warnings as errors (and Windows' min/max macros), its unit tests run under Wine, its install
 # step laid out as a folder that runs on a PC with nothing installed, and that folder run end to
-# end under Wine in Xvfb, inside a network namespace with a LAN address and a default route.
+# end under Wine in Xvfb, inside a network namespace with a LAN address and a default route; and
+# its NSIS installer run under Wine.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
@@ -80,4 +81,7 @@ run_in_namespace() {
 unshare -n bash -c "$(declare -f run_in_namespace); run_in_namespace \"\$@\"" _ \
     "$e2e_prefix" "$program_dir/Zorvik_QRCode.exe" "$ROOT/build/ci/tests/tst_endtoend"
 step "end to end under Wine"
+
+bash "$ROOT/tools/check-windows-installer.sh" "$windows"
+step "installer under Wine"
 echo "Windows checks passed."

@@ -1,0 +1,60 @@
+// The advice beneath "Server Error: ", chosen by the error code the server shows.
+#include "app/ListenErrorHelp.h"
+
+#include "server/HTTPServer.h"
+
+#include <QAbstractSocket>
+#include <QString>
+
+namespace {
+
+// The text the key server puts before the code (HTTPServer::Error).
+const QString kServerError = QStringLiteral("Server Error: ");
+
+QString inUse() {
+    return QStringLiteral(
+               "Le port %1 est déjà utilisé, très probablement par une autre copie de ce "
+               "programme restée ouverte (voyez la barre des tâches). Fermez toutes les copies, "
+               "puis relancez-en une seule. Tant que ce message apparaît, votre téléphone ou "
+               "tablette ne peut pas récupérer la clef.")
+        .arg(server::HTTPServer::kPort);
+}
+
+// On Windows a bind into a port range the system has reserved (Hyper-V, WSL and Docker reserve
+// ranges at start-up) or onto a port another program holds exclusively fails with access denied.
+QString reserved() {
+    return QStringLiteral(
+               "Windows refuse l'accès au port %1 : il fait sans doute partie d'une plage "
+               "réservée par le système, souvent pour ses fonctions de virtualisation (Hyper-V, "
+               "WSL, Docker).\n\nPour le vérifier, tapez dans une invite de commandes :\n"
+               "netsh interface ipv4 show excludedportrange protocol=tcp\n\n"
+               "Si %1 se trouve dans l'une des plages affichées, redémarrez l'ordinateur puis "
+               "relancez le programme ; si la plage revient, faites appel à votre service "
+               "informatique.")
+        .arg(server::HTTPServer::kPort);
+}
+
+QString otherFailure() {
+    return QStringLiteral(
+        "Le programme ne peut pas recevoir les demandes de votre téléphone ou tablette. "
+        "Fermez-le puis relancez-le ; si ce message revient, redémarrez l'ordinateur.");
+}
+
+} // namespace
+
+QString ListenErrorHelp::informativeText(const QString& message) {
+    if (!message.startsWith(kServerError))
+        return {};
+    bool isNumber = false;
+    const int code = message.mid(kServerError.size()).toInt(&isNumber);
+    if (!isNumber)
+        return {};
+    switch (code) {
+    case QAbstractSocket::AddressInUseError:
+        return inUse();
+    case QAbstractSocket::SocketAccessError:
+        return reserved();
+    default:
+        return otherFailure();
+    }
+}
