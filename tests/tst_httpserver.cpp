@@ -91,8 +91,10 @@ int windowsHandles() {
         return -1;
     const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
     int count = 0;
-    for (ULONG_PTR i = 0; i < table->count; ++i)
-        count += table->entries[i].processId == GetCurrentProcessId();
+    for (ULONG_PTR i = 0; i < table->count; ++i) {
+        if (table->entries[i].processId == GetCurrentProcessId())
+            ++count;
+    }
     return count;
 }
 #endif
