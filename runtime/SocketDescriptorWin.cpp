@@ -37,7 +37,7 @@ bool SocketDescriptor::peerFinishedSending(std::intptr_t descriptor) {
 
 SocketDescriptor::PeerAddress SocketDescriptor::peerAddress(std::intptr_t descriptor) {
     sockaddr_storage storage{};
-    int length = sizeof storage;
+    int length = static_cast<int>(sizeof storage);
     PeerAddress peer;
     if (::getpeername(static_cast<SOCKET>(descriptor), reinterpret_cast<sockaddr*>(&storage),
                       &length) != 0)
