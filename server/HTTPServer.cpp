@@ -157,12 +157,24 @@ void HTTPServer::pauseAcceptingAfterFailure() {
 
 bool HTTPServer::makeRoom(const QHostAddress& peer) {
     const auto own = m_byPeer.constFind(peer);
-    if (own != m_byPeer.constEnd() &&
-        static_cast<int>(own->size()) >= std::max(1, m_limits.connectionsPerAddress))
+    const std::size_t held = own == m_byPeer.constEnd() ? 0 : own->size();
+    if (held >= static_cast<std::size_t>(std::max(1, m_limits.connectionsPerAddress)))
         return displaceOne(*own);
-    if (ActiveConnections() >= m_limits.maxConnections)
-        return displaceOne(m_connections);
-    return true;
+    if (ActiveConnections() < m_limits.maxConnections)
+        return true;
+    // At the bound, a place is taken from the newcomer's own address, or from one that holds at
+    // least two more than it (any that holds one, for an address that holds none), the largest
+    // first: the bound is shared out fairly when the shares together exceed it, and a place
+    // never passes back and forth between two addresses.
+    std::vector<const std::vector<HTTPConnection*>*> pools;
+    for (auto pool = m_byPeer.constBegin(); pool != m_byPeer.constEnd(); ++pool) {
+        if (pool.key() == peer || held == 0 || pool->size() >= held + 2)
+            pools.push_back(&pool.value());
+    }
+    std::stable_sort(pools.begin(), pools.end(),
+                     [](const auto* a, const auto* b) { return a->size() > b->size(); });
+    return std::any_of(pools.begin(), pools.end(),
+                       [this](const auto* pool) { return displaceOne(*pool); });
 }
 
 bool HTTPServer::displaceOne(const std::vector<HTTPConnection*>& candidates) {
