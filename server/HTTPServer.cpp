@@ -162,13 +162,17 @@ bool HTTPServer::makeRoom(const QHostAddress& peer) {
         return displaceOne(*own);
     if (ActiveConnections() < m_limits.maxConnections)
         return true;
-    // At the bound, a place is taken from the newcomer's own address, or from one that holds at
-    // least two more than it (any that holds one, for an address that holds none), the largest
-    // first: the bound is shared out fairly when the shares together exceed it, and a place
-    // never passes back and forth between two addresses.
+    // At the bound, a place is taken from an address that holds at least two more than the
+    // newcomer's (any that holds one, for an address that holds none), the largest first, or
+    // from the newcomer's own when none holds more: the bound is shared out fairly when the
+    // shares together exceed it, a place never passes back and forth between two addresses,
+    // and an address whose connection was taken cannot churn through its own in return.
+    std::size_t largest = 0;
+    for (const std::vector<HTTPConnection*>& pool : m_byPeer)
+        largest = std::max(largest, pool.size());
     std::vector<const std::vector<HTTPConnection*>*> pools;
     for (auto pool = m_byPeer.constBegin(); pool != m_byPeer.constEnd(); ++pool) {
-        if (pool.key() == peer || held == 0 || pool->size() >= held + 2)
+        if (pool.key() == peer ? held >= largest : held == 0 || pool->size() >= held + 2)
             pools.push_back(&pool.value());
     }
     std::stable_sort(pools.begin(), pools.end(),

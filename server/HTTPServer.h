@@ -27,13 +27,13 @@ struct ServerLimits {
     /// How long a client has, from being accepted, to complete its request line, and after
     /// that how long it may stay silent; then its connection is closed.
     std::chrono::milliseconds idleTimeout{10'000};
-    /// At most this many connections are open: at the bound a newcomer displaces, from its own
-    /// address or from the one holding the most (at least two more than its own, or any, for an
-    /// address that holds none), the connection that has waited longest without completing a
-    /// request line (those that sent nothing at all before those that began one), or failing
-    /// that the one silent longest since its request line; bytes waiting in the system are read
-    /// before judging. Never one that is replying (or waiting for its key file) or was accepted
-    /// within `displaceGrace`: with no other, the newcomer is closed unanswered.
+    /// At most this many connections are open: at the bound a newcomer displaces, from the
+    /// address holding the most (at least two more than its own, or any, for an address that
+    /// holds none) or else from its own if none holds more, the connection that has waited longest
+    /// without completing a request line (those that sent nothing at all before those that began
+    /// one), or failing that the one silent longest since its request line; bytes waiting in the
+    /// system are read before judging. Never one that is replying (or waiting for its key file) or
+    /// was accepted within `displaceGrace`: with no other, the newcomer is closed unanswered.
     int maxConnections = 512;
     /// After an accept that fails (no descriptors or buffers left), accepting pauses this long,
     /// doubling at each failure in a row up to the longest pause.
