@@ -73,7 +73,8 @@ RequestHandler::RequestHandler(KeySource source, KeyFileReader reader)
     , m_reader(std::move(reader)) {}
 
 RequestHandler::Decision RequestHandler::decide(const QByteArray& data) const {
-    const qsizetype cr = data.indexOf('\r');
+    // Gathered requests are at most a few KiB, so an int holds any position in them.
+    const int cr = static_cast<int>(data.indexOf('\r'));
     const QByteArray firstLine = cr < 0 ? data : data.left(cr);
     const QByteArray method = runtime::NthField(firstLine, ' ', 1);
     if (method.compare("GET", Qt::CaseInsensitive) != 0)
