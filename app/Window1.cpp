@@ -212,6 +212,12 @@ void Window1::Event_Open() {
                                      this, m_options.limits);
     mServer->setPort(m_options.port);
     mServer->setMinimumSocketsAvailable(server::HTTPServer::kSpareSockets);
+    // Peers on this computer's own subnets are served whatever their address space, so the
+    // server follows the interfaces as the pairing code follows the address: read now, and again
+    // when the watch sees the address change, never per connection.
+    mServer->setLocalInterfaces(runtime::systemInterfaces());
+    connect(m_addressWatch, &runtime::AddressWatch::changed, mServer,
+            [server = mServer] { server->setLocalInterfaces(runtime::systemInterfaces()); });
     mServer->Listen();
 
     initmenu();

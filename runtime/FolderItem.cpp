@@ -2,6 +2,7 @@
 #include "runtime/FolderItem.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -22,6 +23,14 @@ FolderItem FolderItem::child(const QString& name) const {
         name.contains(QChar(0)))
         return {};
     return FolderItem(m_path + QLatin1Char('/') + name);
+}
+
+std::filesystem::path FolderItem::nativePath() const {
+#ifdef Q_OS_WIN
+    return std::filesystem::path(m_path.toStdWString());
+#else
+    return std::filesystem::path(QFile::encodeName(m_path).toStdString());
+#endif
 }
 
 bool FolderItem::exists() const {

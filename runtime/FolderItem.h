@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <filesystem>
+
 namespace runtime {
 
 class FolderItem {
@@ -18,6 +20,8 @@ public:
 
     bool isNull() const { return m_path.isEmpty(); }
     QString path() const { return m_path; }
+    /// The path in the platform's own encoding, for calls that bypass Qt.
+    std::filesystem::path nativePath() const;
 
     /// The entry called `name` inside this folder, whether or not it exists. A name that is
     /// empty, "." or "..", or that holds a path separator, never names a child: unset.

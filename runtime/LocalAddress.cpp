@@ -96,8 +96,10 @@ QList<InterfaceInfo> systemInterfaces() {
         info.pointToPoint = flags.testFlag(QNetworkInterface::IsPointToPoint);
         info.isVirtual = adapter.type() == QNetworkInterface::Virtual ||
                          looksVirtual(adapter.name(), adapter.humanReadableName());
-        for (const QNetworkAddressEntry& entry : adapter.addressEntries())
+        for (const QNetworkAddressEntry& entry : adapter.addressEntries()) {
             info.addresses.append(entry.ip());
+            info.prefixLengths.append(entry.prefixLength());
+        }
         result.append(info);
     }
     applyRouteFacts(result, readRouteFacts());

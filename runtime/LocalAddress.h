@@ -10,7 +10,7 @@ namespace runtime {
 
 struct RouteFacts;
 
-/// What the address choice needs to know of one network interface.
+/// What the address choice and the rule for on-link peers need to know of one network interface.
 struct InterfaceInfo {
     QString name;
     /// The system's interface index; 0 when unknown.
@@ -24,6 +24,9 @@ struct InterfaceInfo {
     /// The interface that carries the default route.
     bool defaultRoute = false;
     QList<QHostAddress> addresses;
+    /// The prefix length of each of `addresses`, in the same order; -1 (or a shorter list) where
+    /// the system gives none.
+    QList<int> prefixLengths;
 };
 
 /// The best IPv4 address among `interfaces`: interfaces that are up and running, not loopback

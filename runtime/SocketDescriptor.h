@@ -3,6 +3,7 @@
 // mingw-w64.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace runtime {
@@ -28,6 +29,14 @@ public:
         AcceptFailure failure = AcceptFailure::Other;
     };
 
+    /// A peer's address as the system reports it.
+    struct PeerAddress {
+        enum class Family { Unknown, IPv4, IPv6 };
+        Family family = Family::Unknown;
+        /// IPv4: the first four bytes; IPv6: all sixteen. Network byte order.
+        std::array<std::uint8_t, 16> bytes{};
+    };
+
     /// Accepts one waiting client on the non-blocking listening socket `listening`; never
     /// blocks.
     static Accepted accept(std::intptr_t listening);
@@ -39,6 +48,10 @@ public:
     /// false while bytes wait, while the stream is open, and on any error. Never blocks
     /// (the descriptor is non-blocking) and consumes nothing.
     static bool peerFinishedSending(std::intptr_t descriptor);
+
+    /// The address of the peer of the connected socket `descriptor`; family Unknown when the
+    /// system cannot tell (the peer has gone already) or it is neither IPv4 nor IPv6.
+    static PeerAddress peerAddress(std::intptr_t descriptor);
 };
 
 } // namespace runtime

@@ -2,6 +2,7 @@
 #include "server/HTTPConnection.h"
 
 #include "runtime/SocketDescriptor.h"
+#include "server/KeyReads.h"
 #include "server/RequestHandler.h"
 
 #include <QNetworkProxy>
@@ -11,9 +12,10 @@
 namespace server {
 
 HTTPConnection::HTTPConnection(std::shared_ptr<const RequestHandler> handler,
-                               std::chrono::milliseconds timeout, QObject* parent)
+                               std::chrono::milliseconds timeout, KeyReads* reads, QObject* parent)
     : QTcpSocket(parent)
-    , m_handler(std::move(handler)) {
+    , m_handler(std::move(handler))
+    , m_reads(reads) {
     m_timer.setSingleShot(true);
     m_timer.setInterval(timeout);
     connect(&m_timer, &QTimer::timeout, this, &HTTPConnection::onTimeout);
@@ -47,26 +49,35 @@ bool HTTPConnection::attach(qintptr socketDescriptor) {
 }
 
 void HTTPConnection::ProcessHeaders(const QByteArray& data) {
-    const std::optional<QByteArray> reply = m_handler->handle(data);
-    if (!reply)
+    const RequestHandler::Decision decision = m_handler->decide(data);
+    switch (decision.kind) {
+    case RequestHandler::Decision::Kind::None:
         return;
-    if (write(*reply) < 0) {
-        abort();
+    case RequestHandler::Decision::Kind::Reply:
+        queueReply(decision.reply);
+        return;
+    case RequestHandler::Decision::Kind::ReadKey:
+        break;
+    }
+    if (!m_reads) {
+        queueReply(
+            RequestHandler::keyReply(decision.keyName, m_handler->readKeyFile(decision.file)));
         return;
     }
-    // An unbuffered write that the system takes whole emits no bytesWritten, so whether it has
-    // all left is also looked at once control is back in the event loop.
-    if (!m_sendCheckQueued) {
-        m_sendCheckQueued = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_sendCheckQueued = false;
-                if (bytesToWrite() == 0 && state() == ConnectedState)
-                    SendComplete(false);
-            },
-            Qt::QueuedConnection);
+    const quint64 id = m_nextReplyId++;
+    const QByteArray keyName = decision.keyName;
+    const bool started = m_reads->read(decision.file, this,
+                                       [this, id, keyName](const runtime::RegularFileRead& read) {
+                                           onKeyRead(id, RequestHandler::keyReply(keyName, read));
+                                       });
+    if (!started) {
+        // Too many other files are being read at once: this one cannot be, for now.
+        queueReply(
+            RequestHandler::keyReply(keyName, {runtime::RegularFileRead::Outcome::Unopenable, {}}));
+        return;
     }
+    // Its reply, and any after it, wait for the read; the callback comes from the event loop.
+    m_heldReplies.push_back({id, std::nullopt});
 }
 
 void HTTPConnection::DataAvailable() {
@@ -103,15 +114,65 @@ void HTTPConnection::SendComplete(bool /*userAborted*/) {
     close();
 }
 
-void HTTPConnection::handleGathered() {
-    m_requestLineSeen = true;
+void HTTPConnection::queueReply(const QByteArray& reply) {
+    if (m_heldReplies.empty())
+        sendNow(reply);
+    else
+        m_heldReplies.push_back({m_nextReplyId++, reply});
+}
+
+void HTTPConnection::sendNow(const QByteArray& reply) {
+    if (write(reply) < 0) {
+        abort();
+        return;
+    }
+    // An unbuffered write that the system takes whole emits no bytesWritten, so whether it has
+    // all left is also looked at once control is back in the event loop.
+    if (!m_sendCheckQueued) {
+        m_sendCheckQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_sendCheckQueued = false;
+                if (bytesToWrite() == 0 && state() == ConnectedState)
+                    SendComplete(false);
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void HTTPConnection::onKeyRead(quint64 id, const QByteArray& reply) {
+    for (HeldReply& held : m_heldReplies) {
+        if (held.id == id)
+            held.bytes = reply;
+    }
+    while (!m_heldReplies.empty() && m_heldReplies.front().bytes) {
+        const QByteArray ready = *m_heldReplies.front().bytes;
+        m_heldReplies.pop_front();
+        if (state() == ConnectedState)
+            sendNow(ready);
+    }
+    if (!m_heldReplies.empty())
+        return;
+    // Its reply gets one more timeout to leave.
     m_timer.start();
-    ProcessHeaders(std::exchange(m_gathered, {}));
+    closeIfAllSent();
+}
+
+void HTTPConnection::closeIfAllSent() {
     // A reply the system took whole has left already: close now rather than from the queued
     // check, which under load waits behind every socket event and keeps each connection open
     // that much longer.
     if (m_sendCheckQueued && bytesToWrite() == 0 && state() == ConnectedState)
         SendComplete(false);
+}
+
+void HTTPConnection::handleGathered() {
+    m_requestLineSeen = true;
+    m_timer.start();
+    ProcessHeaders(std::exchange(m_gathered, {}));
+    if (m_heldReplies.empty())
+        closeIfAllSent();
 }
 
 void HTTPConnection::onEndOfStream() {
@@ -128,6 +189,9 @@ void HTTPConnection::onBytesWritten() {
 }
 
 void HTTPConnection::onTimeout() {
+    // Waiting for its key file is replying, however long the file takes.
+    if (!m_heldReplies.empty())
+        return;
     if (!m_gathered.isEmpty()) {
         handleGathered();
         // A reply has just been queued: it gets one more timeout to leave.

@@ -6,10 +6,13 @@
 #include <QTimer>
 
 #include <chrono>
+#include <deque>
 #include <memory>
+#include <optional>
 
 namespace server {
 
+class KeyReads;
 class RequestHandler;
 
 class HTTPConnection : public QTcpSocket {
@@ -21,16 +24,19 @@ public:
 
     /// `timeout`: how long the client has, from being accepted, to complete its request line
     /// (bytes now and then do not extend it), and after that how long it may stay silent.
-    /// Either way the connection is then closed, bytes it left unfinished handled first.
+    /// Either way the connection is then closed, bytes it left unfinished handled first; not
+    /// while a key file is being read for it. `reads` reads key files off this thread; without
+    /// it they are read here and now.
     HTTPConnection(std::shared_ptr<const RequestHandler> handler, std::chrono::milliseconds timeout,
-                   QObject* parent = nullptr);
+                   KeyReads* reads = nullptr, QObject* parent = nullptr);
 
     /// Takes over the accepted `socketDescriptor` and starts the clock of the request line.
     /// On failure the descriptor is closed and false returned; the object is then unusable.
     bool attach(qintptr socketDescriptor);
 
-    /// Handles `data` as one whole request and queues its reply, if it gets one. Does not close
-    /// the connection: that happens once everything written has been sent.
+    /// Handles `data` as one whole request and queues its reply, if it gets one, behind the
+    /// replies still waiting for their key file. Does not close the connection: that happens once
+    /// everything written has been sent.
     void ProcessHeaders(const QByteArray& data);
 
     /// Called when bytes have arrived: gathers them until the request line is complete (a CR or
@@ -47,20 +53,35 @@ public:
     /// Whether the client has sent nothing at all yet.
     bool hasSentNothing() const { return !m_requestLineSeen && m_gathered.isEmpty(); }
 
-    /// Whether a reply is still on its way out.
-    bool isReplying() const { return bytesToWrite() > 0 || m_sendCheckQueued; }
+    /// Whether a reply is still on its way out, or waiting for its key file to be read.
+    bool isReplying() const {
+        return bytesToWrite() > 0 || m_sendCheckQueued || !m_heldReplies.empty();
+    }
 
     /// When the client was accepted, and when it last sent a byte (the same until it does).
     std::chrono::steady_clock::time_point acceptedAt() const { return m_acceptedAt; }
     std::chrono::steady_clock::time_point lastHeardAt() const { return m_lastHeardAt; }
 
 private:
+    /// A reply in request order; empty while its key file is being read.
+    struct HeldReply {
+        quint64 id = 0;
+        std::optional<QByteArray> bytes;
+    };
+
+    void queueReply(const QByteArray& reply);
+    void sendNow(const QByteArray& reply);
+    void onKeyRead(quint64 id, const QByteArray& reply);
+    void closeIfAllSent();
     void handleGathered();
     void onEndOfStream();
     void onBytesWritten();
     void onTimeout();
 
     std::shared_ptr<const RequestHandler> m_handler;
+    KeyReads* m_reads;
+    std::deque<HeldReply> m_heldReplies;
+    quint64 m_nextReplyId = 0;
     QByteArray m_gathered;
     QTimer m_timer;
     std::chrono::steady_clock::time_point m_acceptedAt;

@@ -4,9 +4,10 @@
 #include "runtime/Services.h"
 #include "runtime/SocketDescriptor.h"
 #include "server/HTTPConnection.h"
+#include "server/KeyReads.h"
 
-#include <QHostAddress>
 #include <QSocketNotifier>
+#include <QtEndian>
 
 #include <algorithm>
 #include <utility>
@@ -15,19 +16,46 @@ namespace server {
 
 namespace {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 3, 0)
-// Room for a burst of clients arriving together before the event loop accepts them; older Qt
-// has no setter and keeps its own 50, still ample for one phone.
-constexpr int kListenBacklog = 128;
+// Room for a burst of clients arriving together before the event loop accepts them, so that a
+// flood does not crowd the phone's connection out of the system's queue; older Qt has no setter
+// and keeps its own 50.
+constexpr int kListenBacklog = 1024;
 #endif
 // Clients accepted in one pass of the event loop. Bounded, so that a flood of newcomers cannot
-// starve the open connections, and a phone's request is read before newcomers displace it.
-constexpr int kAcceptsPerPass = 32;
+// starve the open connections; a newcomer with no room costs little, so many fit in a pass.
+constexpr int kAcceptsPerPass = 64;
+// Connections whose waiting bytes are read while looking for one to displace, per newcomer. Each
+// such read can only make its connection less displaceable, so the bound only caps the work.
+constexpr int kReadsPerDisplacement = 16;
+
+// The peer of an accepted descriptor, an IPv4 client of the dual-stack listener as IPv4: one
+// address, whichever form the system reports. Null when the system cannot tell.
+QHostAddress peerOf(qintptr descriptor) {
+    using Family = runtime::SocketDescriptor::PeerAddress::Family;
+    const runtime::SocketDescriptor::PeerAddress peer =
+        runtime::SocketDescriptor::peerAddress(descriptor);
+    switch (peer.family) {
+    case Family::IPv4:
+        return QHostAddress(qFromBigEndian<quint32>(peer.bytes.data()));
+    case Family::IPv6: {
+        const QHostAddress address(peer.bytes.data());
+        bool mapped = false;
+        const quint32 ipv4 = address.toIPv4Address(&mapped);
+        return mapped ? QHostAddress(ipv4) : address;
+    }
+    case Family::Unknown:
+        break;
+    }
+    return {};
+}
+
 } // namespace
 
 HTTPServer::HTTPServer(KeySource source, QObject* parent, ServerLimits limits, PeerRule peerRule,
-                       Acceptor accept)
+                       KeyFileReader reader, Acceptor accept)
     : QTcpServer(parent)
-    , m_handler(std::make_shared<const RequestHandler>(std::move(source)))
+    , m_handler(std::make_shared<const RequestHandler>(std::move(source), std::move(reader)))
+    , m_reads(new KeyReads(m_handler, this))
     , m_limits(limits)
     , m_peerRule(std::move(peerRule))
     , m_accept(std::move(accept))
@@ -43,6 +71,10 @@ HTTPServer::HTTPServer(KeySource source, QObject* parent, ServerLimits limits, P
 }
 
 HTTPServer::~HTTPServer() = default;
+
+void HTTPServer::setLocalInterfaces(const QList<runtime::InterfaceInfo>& interfaces) {
+    m_onLink = LocalPeer::onLinkSubnets(interfaces);
+}
 
 void HTTPServer::Listen() {
     if (listen(QHostAddress::Any, m_port)) {
@@ -68,7 +100,7 @@ void HTTPServer::StopListening() {
 }
 
 HTTPConnection* HTTPServer::AddSocket() {
-    return new HTTPConnection(m_handler, m_limits.idleTimeout, this);
+    return new HTTPConnection(m_handler, m_limits.idleTimeout, m_reads, this);
 }
 
 void HTTPServer::Error(qint64 code) {
@@ -78,15 +110,22 @@ void HTTPServer::Error(qint64 code) {
 
 void HTTPServer::incomingConnection(qintptr socketDescriptor) {
     m_nextAcceptPause = m_limits.firstAcceptPause;
+    // A refused client is closed at once, before any object is made for it: no reply, no alert,
+    // and little work however fast the newcomers come.
+    const QHostAddress peer = peerOf(socketDescriptor);
+    const bool allowed = m_peerRule ? m_peerRule(peer) : LocalPeer::allowsOnLink(peer, m_onLink);
+    if (peer.isNull() || !allowed || !makeRoom(peer)) {
+        runtime::SocketDescriptor::close(socketDescriptor);
+        return;
+    }
     HTTPConnection* connection = AddSocket();
-    // A refused client is closed at once: no reply, no alert.
-    if (!connection->attach(socketDescriptor) || !m_peerRule(connection->peerAddress()) ||
-        (ActiveConnections() >= m_limits.maxConnections && !displaceOne())) {
-        connection->abort();
+    if (!connection->attach(socketDescriptor)) {
         connection->deleteLater();
         return;
     }
     m_connections.push_back(connection);
+    m_byPeer[peer].push_back(connection);
+    m_peerOf.insert(connection, peer);
     connect(connection, &QObject::destroyed, this, [this, connection] { forget(connection); });
     emit connectionAdded(connection);
 }
@@ -116,11 +155,37 @@ void HTTPServer::pauseAcceptingAfterFailure() {
     emit acceptPaused(pause.count());
 }
 
-bool HTTPServer::displaceOne() {
+bool HTTPServer::makeRoom(const QHostAddress& peer) {
+    const auto own = m_byPeer.constFind(peer);
+    const std::size_t held = own == m_byPeer.constEnd() ? 0 : own->size();
+    if (held >= static_cast<std::size_t>(std::max(1, m_limits.connectionsPerAddress)))
+        return displaceOne(*own);
+    if (ActiveConnections() < m_limits.maxConnections)
+        return true;
+    // At the bound, a place is taken from an address that holds at least two more than the
+    // newcomer's (any that holds one, for an address that holds none), the largest first, or
+    // from the newcomer's own when none holds more: the bound is shared out fairly when the
+    // shares together exceed it, a place never passes back and forth between two addresses,
+    // and an address whose connection was taken cannot churn through its own in return.
+    std::size_t largest = 0;
+    for (const std::vector<HTTPConnection*>& pool : m_byPeer)
+        largest = std::max(largest, pool.size());
+    std::vector<const std::vector<HTTPConnection*>*> pools;
+    for (auto pool = m_byPeer.constBegin(); pool != m_byPeer.constEnd(); ++pool) {
+        if (pool.key() == peer ? held >= largest : held == 0 || pool->size() >= held + 2)
+            pools.push_back(&pool.value());
+    }
+    std::stable_sort(pools.begin(), pools.end(),
+                     [](const auto* a, const auto* b) { return a->size() > b->size(); });
+    return std::any_of(pools.begin(), pools.end(),
+                       [this](const auto* pool) { return displaceOne(*pool); });
+}
+
+bool HTTPServer::displaceOne(const std::vector<HTTPConnection*>& candidates) {
     // First whoever has sent nothing at all, then whoever has begun but not ended a request
     // line (a phone on a slow network may split one), the longest waiting first either way;
     // then whoever has been silent longest since its request line. Never one whose reply is
-    // still leaving: that would lose a reply, not a mere wait.
+    // still leaving or waiting for its key file: that would lose a reply, not a mere wait.
     const auto rank = [](const HTTPConnection* c) {
         return c->hasSentNothing() ? 0 : c->hasRequestLine() ? 2 : 1;
     };
@@ -130,19 +195,43 @@ bool HTTPServer::displaceOne() {
         return a->hasRequestLine() ? a->lastHeardAt() < b->lastHeardAt()
                                    : a->acceptedAt() < b->acceptedAt();
     };
-    HTTPConnection* victim = nullptr;
-    for (HTTPConnection* candidate : m_connections) {
-        if (!candidate->isReplying() && (!victim || goesFirst(candidate, victim)))
-            victim = candidate;
+    // Candidates are in the order they were accepted: once one is too young, so are the rest.
+    const auto graceStart = std::chrono::steady_clock::now() - m_limits.displaceGrace;
+    for (int reads = 0;;) {
+        HTTPConnection* victim = nullptr;
+        for (HTTPConnection* candidate : candidates) {
+            if (candidate->acceptedAt() > graceStart)
+                break;
+            if (!candidate->isReplying() && (!victim || goesFirst(candidate, victim)))
+                victim = candidate;
+        }
+        if (!victim)
+            return false;
+        // Its request may be waiting in the system, unread only because newcomers came first:
+        // read it, and judge again.
+        if (victim->state() == QAbstractSocket::ConnectedState && victim->bytesAvailable() > 0) {
+            if (reads++ == kReadsPerDisplacement)
+                return false;
+            victim->DataAvailable();
+            continue;
+        }
+        forget(victim);
+        victim->abort();
+        return true;
     }
-    if (!victim)
-        return false;
-    forget(victim);
-    victim->abort();
-    return true;
 }
 
 void HTTPServer::forget(HTTPConnection* connection) {
+    const auto peer = m_peerOf.constFind(connection);
+    if (peer == m_peerOf.constEnd())
+        return;
+    const auto own = m_byPeer.find(*peer);
+    if (own != m_byPeer.end()) {
+        std::erase(*own, connection);
+        if (own->empty())
+            m_byPeer.erase(own);
+    }
+    m_peerOf.erase(peer);
     std::erase(m_connections, connection);
 }
 

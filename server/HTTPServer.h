@@ -1,12 +1,14 @@
 // The key server's listening socket: accepts clients from the local network, each into its own
-// connection and within a bound, rides out a lack of descriptors, and reports a listening
-// failure to the user.
+// connection, within a bound and a fair share of it per address, rides out a lack of descriptors,
+// and reports a listening failure to the user.
 #pragma once
 
 #include "runtime/SocketDescriptor.h"
 #include "server/LocalPeer.h"
 #include "server/RequestHandler.h"
 
+#include <QHash>
+#include <QHostAddress>
 #include <QTcpServer>
 #include <QTimer>
 
@@ -20,20 +22,30 @@ class QSocketNotifier;
 namespace server {
 
 class HTTPConnection;
+class KeyReads;
 
 struct ServerLimits {
     /// How long a client has, from being accepted, to complete its request line, and after
     /// that how long it may stay silent; then its connection is closed.
     std::chrono::milliseconds idleTimeout{10'000};
-    /// At most this many connections are open: at the bound a newcomer displaces the one that
-    /// has waited longest without completing a request line (those that sent nothing at all
-    /// before those that began one), or failing that the one silent longest since its request
-    /// line; it is refused only when every open connection is sending a reply.
+    /// At most this many connections are open: at the bound a newcomer displaces, from the
+    /// address holding the most (at least two more than its own, or any, for an address that
+    /// holds none) or else from its own if none holds more, the connection that has waited longest
+    /// without completing a request line (those that sent nothing at all before those that began
+    /// one), or failing that the one silent longest since its request line; bytes waiting in the
+    /// system are read before judging. Never one that is replying (or waiting for its key file) or
+    /// was accepted within `displaceGrace`: with no other, the newcomer is closed unanswered.
     int maxConnections = 512;
     /// After an accept that fails (no descriptors or buffers left), accepting pauses this long,
     /// doubling at each failure in a row up to the longest pause.
     std::chrono::milliseconds firstAcceptPause{50};
     std::chrono::milliseconds longestAcceptPause{1'000};
+    /// No one peer address holds more connections than this: at its share, a newcomer from it
+    /// displaces that address's own longest waiting connection (as above), never another's.
+    int connectionsPerAddress = 64;
+    /// A connection accepted less than this long ago is never displaced: a phone may take a
+    /// moment between connecting and sending its request.
+    std::chrono::milliseconds displaceGrace{1'000};
 };
 
 /// Whether a client from this address may be served at all.
@@ -51,14 +63,21 @@ public:
     static constexpr int kSpareSockets = 10;
 
     /// `peerRule` decides which clients are served; the others are closed at once, unanswered.
+    /// Empty: LocalPeer::allowsOnLink() with the subnets of the interfaces last given to
+    /// setLocalInterfaces(). `reader` reads key files, on a worker thread; empty: the file
+    /// system's own.
     explicit HTTPServer(KeySource source, QObject* parent = nullptr, ServerLimits limits = {},
-                        PeerRule peerRule = &LocalPeer::allows,
+                        PeerRule peerRule = {}, KeyFileReader reader = {},
                         Acceptor accept = &runtime::SocketDescriptor::accept);
     ~HTTPServer() override;
 
     /// The port Listen() uses; 0 lets the system choose (tests).
     void setPort(quint16 port) { m_port = port; }
     quint16 port() const { return m_port; }
+
+    /// This computer's network interfaces, whose subnets the default peer rule serves; to be
+    /// given again whenever they change.
+    void setLocalInterfaces(const QList<runtime::InterfaceInfo>& interfaces);
 
     /// Kept for the configuration the window applies; every client gets a fresh connection, so
     /// no pool needs to be filled.
@@ -96,15 +115,22 @@ private:
     /// Accepts the clients that are waiting, a bounded number per event-loop pass.
     void acceptWaiting();
     void pauseAcceptingAfterFailure();
-    /// Closes the open connection a newcomer may take the place of; false when there is none.
-    bool displaceOne();
+    /// Whether a newcomer from `peer` fits, displacing one open connection if need be.
+    bool makeRoom(const QHostAddress& peer);
+    /// Closes the one of `candidates` a newcomer may take the place of; false when there is none.
+    bool displaceOne(const std::vector<HTTPConnection*>& candidates);
     void forget(HTTPConnection* connection);
 
     std::shared_ptr<const RequestHandler> m_handler;
+    KeyReads* m_reads;
     ServerLimits m_limits;
     PeerRule m_peerRule;
     Acceptor m_accept;
+    QList<Subnet> m_onLink;
+    /// In the order they were accepted, all of them and by peer address.
     std::vector<HTTPConnection*> m_connections;
+    QHash<QHostAddress, std::vector<HTTPConnection*>> m_byPeer;
+    QHash<HTTPConnection*, QHostAddress> m_peerOf;
     QSocketNotifier* m_acceptNotifier = nullptr;
     QTimer m_acceptPause;
     std::chrono::milliseconds m_nextAcceptPause;

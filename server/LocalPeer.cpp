@@ -1,16 +1,14 @@
 // The rule for which client addresses are on the local network.
 #include "server/LocalPeer.h"
 
-#include <QHostAddress>
-#include <QPair>
-
 #include <algorithm>
 
 namespace server {
 
 namespace {
 
-using Subnet = QPair<QHostAddress, int>;
+constexpr int kShortestIPv4Prefix = 16;
+constexpr int kShortestIPv6Prefix = 64;
 
 // Parsed once: the rule runs for every client that connects.
 const QList<Subnet>& localIPv4() {
@@ -39,19 +37,49 @@ bool inAny(const QHostAddress& address, const QList<Subnet>& subnets) {
                        [&address](const Subnet& subnet) { return address.isInSubnet(subnet); });
 }
 
+// A dual-stack listener may see an IPv4 client as ::ffff:a.b.c.d: judged as the IPv4 address.
+QHostAddress unmapped(const QHostAddress& address) {
+    if (address.protocol() != QAbstractSocket::IPv6Protocol)
+        return address;
+    bool mapped = false;
+    const quint32 ipv4 = address.toIPv4Address(&mapped);
+    return mapped ? QHostAddress(ipv4) : address;
+}
+
 } // namespace
 
 bool LocalPeer::allows(const QHostAddress& address) {
-    if (address.protocol() == QAbstractSocket::IPv4Protocol)
-        return inAny(address, localIPv4());
-    if (address.protocol() != QAbstractSocket::IPv6Protocol)
-        return false;
-    // A dual-stack listener may see an IPv4 client as ::ffff:a.b.c.d.
-    bool mapped = false;
-    const quint32 ipv4 = address.toIPv4Address(&mapped);
-    if (mapped)
-        return inAny(QHostAddress(ipv4), localIPv4());
-    return inAny(address, localIPv6());
+    const QHostAddress peer = unmapped(address);
+    if (peer.protocol() == QAbstractSocket::IPv4Protocol)
+        return inAny(peer, localIPv4());
+    if (peer.protocol() == QAbstractSocket::IPv6Protocol)
+        return inAny(peer, localIPv6());
+    return false;
+}
+
+QList<Subnet> LocalPeer::onLinkSubnets(const QList<runtime::InterfaceInfo>& interfaces) {
+    QList<Subnet> subnets;
+    for (const runtime::InterfaceInfo& adapter : interfaces) {
+        if (!adapter.up || adapter.pointToPoint)
+            continue;
+        const int count = static_cast<int>(adapter.addresses.size());
+        for (int i = 0; i < count; ++i) {
+            const QHostAddress address = unmapped(adapter.addresses.at(i));
+            const int prefix = i < static_cast<int>(adapter.prefixLengths.size())
+                                   ? adapter.prefixLengths.at(i)
+                                   : -1;
+            const bool ipv4 = address.protocol() == QAbstractSocket::IPv4Protocol;
+            const bool ipv6 = address.protocol() == QAbstractSocket::IPv6Protocol;
+            if ((ipv4 && prefix >= kShortestIPv4Prefix && prefix <= 32) ||
+                (ipv6 && prefix >= kShortestIPv6Prefix && prefix <= 128))
+                subnets.append({address, prefix});
+        }
+    }
+    return subnets;
+}
+
+bool LocalPeer::allowsOnLink(const QHostAddress& address, const QList<Subnet>& onLink) {
+    return allows(address) || inAny(unmapped(address), onLink);
 }
 
 } // namespace server

@@ -2,9 +2,16 @@
 // network.
 #pragma once
 
-class QHostAddress;
+#include "runtime/LocalAddress.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QPair>
 
 namespace server {
+
+/// A network address and its prefix length, as QHostAddress::isInSubnet() takes them.
+using Subnet = QPair<QHostAddress, int>;
 
 class LocalPeer {
 public:
@@ -15,6 +22,15 @@ public:
     /// link-local (fe80::/10), and for the IPv4-mapped IPv6 form of any of those IPv4 ranges.
     /// False for every globally routable or malformed address.
     static bool allows(const QHostAddress& address);
+
+    /// The subnets this computer is attached to directly, whatever address space they are
+    /// numbered from: of each interface that is up and not point-to-point (whose far end is no
+    /// neighbour), every IPv4 address with a prefix of /16 to /32 and every IPv6 address with a
+    /// prefix of /64 to /128. Shorter prefixes are too wide to vouch for.
+    static QList<Subnet> onLinkSubnets(const QList<runtime::InterfaceInfo>& interfaces);
+
+    /// allows(address), or `address` (or the IPv4 address it maps) lies in one of `onLink`.
+    static bool allowsOnLink(const QHostAddress& address, const QList<Subnet>& onLink);
 };
 
 } // namespace server

@@ -1,12 +1,8 @@
 // Request checks in the order the phone app expects, and the byte-exact replies.
 #include "server/RequestHandler.h"
 
-#include "runtime/QtSize.h"
 #include "runtime/Services.h"
 #include "runtime/Text.h"
-
-#include <QFile>
-#include <QFileInfo>
 
 #include <utility>
 
@@ -70,90 +66,85 @@ qsizetype keyTextLength(const QByteArray& text) {
     return characters;
 }
 
-enum class ReadResult { Ok, TooLarge, Failed };
-
-// Refuses a file whose `size` is too large without reading it, and reads at most one byte more
-// than the limit, so a file that grows after the size check still cannot make the reply unbounded.
-ReadResult readKeyFile(QFile& file, qint64 size, QByteArray& text) {
-    if (size > RequestHandler::kMaxKeyFileBytes)
-        return ReadResult::TooLarge;
-    text.resize(RequestHandler::kMaxKeyFileBytes + 1);
-    qint64 total = 0;
-    while (total < text.size()) {
-        const qint64 got = file.read(text.data() + total, text.size() - total);
-        if (got < 0)
-            return ReadResult::Failed;
-        if (got == 0)
-            break;
-        total += got;
-    }
-    if (total > RequestHandler::kMaxKeyFileBytes)
-        return ReadResult::TooLarge;
-    text.truncate(runtime::qtSize(total));
-    return ReadResult::Ok;
-}
-
 } // namespace
 
-RequestHandler::RequestHandler(KeySource source)
-    : m_source(std::move(source)) {}
+RequestHandler::RequestHandler(KeySource source, KeyFileReader reader)
+    : m_source(std::move(source))
+    , m_reader(std::move(reader)) {}
 
-std::optional<QByteArray> RequestHandler::handle(const QByteArray& data) const {
-    const qsizetype cr = data.indexOf('\r');
-    const QByteArray firstLine = cr < 0 ? data : data.left(runtime::qtSize(cr));
+RequestHandler::Decision RequestHandler::decide(const QByteArray& data) const {
+    // Gathered requests are at most a few KiB, so an int holds any position in them.
+    const int cr = static_cast<int>(data.indexOf('\r'));
+    const QByteArray firstLine = cr < 0 ? data : data.left(cr);
     const QByteArray method = runtime::NthField(firstLine, ' ', 1);
     if (method.compare("GET", Qt::CaseInsensitive) != 0)
-        return std::nullopt;
+        return {};
 
     runtime::Services::beep();
-    return reply(answer(runtime::NthField(firstLine, ' ', 2)));
-}
-
-QByteArray RequestHandler::answer(const QByteArray& path) const {
+    const auto answer = [](const char* body) {
+        return Decision{Decision::Kind::Reply, reply(body), {}, {}};
+    };
+    const QByteArray path = runtime::NthField(firstLine, ' ', 2);
     if (!path.startsWith('/'))
-        return kNoPath;
+        return answer(kNoPath);
     const QByteArray keyName = path.mid(1);
     if (keyName.isEmpty())
-        return kNoKey;
+        return answer(kNoKey);
     // Nothing in the name is decoded: the phone sends the row text as it stands.
-    const QString name = QString::fromUtf8(keyName);
     const QString selected = m_source.selectedKey();
-    if (!runtime::textEquals(name, selected))
-        return kNotSelected;
+    if (!runtime::textEquals(QString::fromUtf8(keyName), selected))
+        return answer(kNotSelected);
 
-    // The file with the request's exact name when there is one, otherwise the selected entry's
-    // own: a case-sensitive file system then answers like a case-insensitive one. One stat when
-    // the request matches the selection exactly.
-    const runtime::FolderItem folder = m_source.keyFolder();
-    runtime::FolderItem item = folder.child(name);
-    QFileInfo info(item.path());
-    if (!item.isNull() && !info.exists() && name != selected) {
-        item = folder.child(selected);
-        info = QFileInfo(item.path());
-    }
-    if (item.isNull() || !info.exists())
-        return kNotFound;
-    // Anything but a regular file (a folder, a FIFO that would block the event loop on open,
-    // a device) cannot be read as a key.
-    if (!info.isFile())
-        return kUnreadable;
-    QFile file(item.path());
-    if (!file.open(QIODevice::ReadOnly))
-        return kUnreadable;
+    // The selected entry's own file, whatever the request's letter case: a case-sensitive file
+    // system then answers like the case-insensitive one the phone app was written for, and a
+    // file whose name differs from the selection only in case is never handed out.
+    const runtime::FolderItem file = m_source.keyFolder().child(selected);
+    if (file.isNull())
+        return answer(kNotFound);
+    return {Decision::Kind::ReadKey, {}, keyName, file};
+}
 
-    QByteArray text;
-    switch (readKeyFile(file, info.size(), text)) {
-    case ReadResult::Failed:
-        return kUnknown;
-    case ReadResult::TooLarge:
-        return kBadSize;
-    case ReadResult::Ok:
+runtime::RegularFileRead RequestHandler::readKeyFile(const runtime::FolderItem& file) const {
+    if (m_reader)
+        return m_reader(file);
+    return runtime::readRegularFile(file.nativePath(), kMaxKeyFileBytes);
+}
+
+QByteArray RequestHandler::keyReply(const QByteArray& keyName,
+                                    const runtime::RegularFileRead& read) {
+    using Outcome = runtime::RegularFileRead::Outcome;
+    switch (read.outcome) {
+    case Outcome::Missing:
+        return reply(kNotFound);
+    // Anything but a regular file (a folder, a FIFO, a device) cannot be read as a key.
+    case Outcome::NotRegular:
+    case Outcome::Unopenable:
+        return reply(kUnreadable);
+    case Outcome::TooLarge:
+        return reply(kBadSize);
+    case Outcome::ReadFailed:
+        return reply(kUnknown);
+    case Outcome::Read:
         break;
     }
+    const QByteArray text = QByteArray::fromStdString(read.bytes);
     const qsizetype length = keyTextLength(text);
     if (length <= kMinKeyChars || length >= kMaxKeyChars)
-        return kBadSize;
-    return "<B>1</B><F>" + keyName + "</F><D>" + text + "</D>";
+        return reply(kBadSize);
+    return reply("<B>1</B><F>" + keyName + "</F><D>" + text + "</D>");
+}
+
+std::optional<QByteArray> RequestHandler::handle(const QByteArray& data) const {
+    const Decision decision = decide(data);
+    switch (decision.kind) {
+    case Decision::Kind::None:
+        return std::nullopt;
+    case Decision::Kind::Reply:
+        return decision.reply;
+    case Decision::Kind::ReadKey:
+        break;
+    }
+    return keyReply(decision.keyName, readKeyFile(decision.file));
 }
 
 QByteArray RequestHandler::reply(const QByteArray& body) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "runtime/FolderItem.h"
+#include "runtime/RegularFile.h"
 
 #include <QByteArray>
 #include <QString>
@@ -20,26 +21,57 @@ struct KeySource {
     std::function<runtime::FolderItem()> keyFolder;
 };
 
+/// Reads a key file whole, as runtime::readRegularFile() does with the largest key file size.
+/// Runs on a worker thread, so it must be safe there; may take as long as the file takes.
+using KeyFileReader = std::function<runtime::RegularFileRead(const runtime::FolderItem& file)>;
+
 class RequestHandler {
 public:
     /// Key files larger than this many bytes are refused unread: no accepted key (fewer than
     /// 5000 characters) can take more, whatever its encoding.
     static constexpr qint64 kMaxKeyFileBytes = 20000;
 
-    explicit RequestHandler(KeySource source);
+    /// What one arrival of request bytes calls for, decided without touching the key file.
+    struct Decision {
+        enum class Kind {
+            /// Not a GET: no reply at all.
+            None,
+            /// `reply` is the whole answer.
+            Reply,
+            /// The answer comes from reading `file`: keyReply(`keyName`, what was read).
+            ReadKey,
+        };
+        Kind kind = Kind::None;
+        QByteArray reply;
+        QByteArray keyName;
+        runtime::FolderItem file;
+    };
 
-    /// The complete reply (status line, headers, body) to `data`, the bytes of one request as
-    /// they arrived; nullopt when the method of its first line is not GET, which gets no reply.
-    /// Every GET sounds the alert once, whatever its outcome.
+    /// `reader` reads the key file; empty: the file system's own, runtime::readRegularFile().
+    explicit RequestHandler(KeySource source, KeyFileReader reader = {});
+
+    /// Decides on `data`, the bytes of one request as they arrived, with every check up to
+    /// the selection (-2, -3, -4) and the alert that every GET sounds once. The key file is
+    /// the selected entry's own, even when the request differs from it in letter case.
+    Decision decide(const QByteArray& data) const;
+
+    /// Reads `file` through the reader; may block as long as the file does. Any thread.
+    runtime::RegularFileRead readKeyFile(const runtime::FolderItem& file) const;
+
+    /// The complete reply that hands out the key `keyName` (named as requested) from `read`, or
+    /// the error its outcome calls for (-43, -49, -33, -1). Any thread.
+    static QByteArray keyReply(const QByteArray& keyName, const runtime::RegularFileRead& read);
+
+    /// decide(), then the key file read here and now: the complete reply (status line, headers,
+    /// body) to `data`; nullopt when it is not a GET.
     std::optional<QByteArray> handle(const QByteArray& data) const;
 
     /// The status line and headers for `body`, followed by it.
     static QByteArray reply(const QByteArray& body);
 
 private:
-    QByteArray answer(const QByteArray& path) const;
-
     KeySource m_source;
+    KeyFileReader m_reader;
 };
 
 } // namespace server

@@ -12,7 +12,9 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #if defined(Q_OS_WIN)
@@ -146,11 +148,16 @@ private slots:
     void refusedAndFailedConnectionsLeaveNoDescriptor();
     void listeningErrorIsShownAndStops();
     void openConnectionsSurviveAnError();
+    void eachAddressDisplacesOnlyItsOwn_data();
+    void eachAddressDisplacesOnlyItsOwn();
+    void waitingRequestIsNotDisplaced();
+    void slowReadDelaysOnlyItsOwnReply();
 
 private:
-    std::unique_ptr<QTcpSocket> connectClient();
+    std::unique_ptr<QTcpSocket> connectClient(const QHostAddress& from = {});
     void startServer(server::ServerLimits limits = {},
                      server::PeerRule peerRule = &server::LocalPeer::allows,
+                     server::KeyFileReader reader = {},
                      server::Acceptor accept = &runtime::SocketDescriptor::accept);
 
     std::unique_ptr<TestKeyFolder> m_folder;
@@ -172,18 +179,20 @@ void TestHttpServer::cleanup() {
 }
 
 void TestHttpServer::startServer(server::ServerLimits limits, server::PeerRule peerRule,
-                                 server::Acceptor accept) {
+                                 server::KeyFileReader reader, server::Acceptor accept) {
     m_server = std::make_unique<HTTPServer>(
         server::KeySource{[] { return QStringLiteral("alpha.126.key"); },
                           [this] { return m_folder->keysItem(); }},
-        nullptr, limits, std::move(peerRule), std::move(accept));
+        nullptr, limits, std::move(peerRule), std::move(reader), std::move(accept));
     m_server->setPort(0);
     m_server->Listen();
     QVERIFY(m_server->isListening());
 }
 
-std::unique_ptr<QTcpSocket> TestHttpServer::connectClient() {
+std::unique_ptr<QTcpSocket> TestHttpServer::connectClient(const QHostAddress& from) {
     auto socket = std::make_unique<QTcpSocket>();
+    if (!from.isNull() && !socket->bind(from))
+        return nullptr;
     socket->connectToHost(QHostAddress::LocalHost, m_server->serverPort());
     if (!socket->waitForConnected(5000))
         return nullptr;
@@ -355,7 +364,7 @@ void TestHttpServer::newcomerDisplacesTheLongestWaiting() {
     QFETCH(QByteArray, older);
     QFETCH(QByteArray, newer);
     QFETCH(bool, olderGoes);
-    startServer(server::ServerLimits{10s, 2});
+    startServer({.idleTimeout = 10s, .maxConnections = 2, .displaceGrace = 0ms});
     auto first = connectClient();
     QVERIFY(first);
     first->write(older);
@@ -383,7 +392,7 @@ void TestHttpServer::acceptFailurePausesAndRecovers() {
     // Shared with the acceptor, which the server keeps until the test's clean-up.
     const auto outOfDescriptors = std::make_shared<bool>(false);
     startServer(
-        server::ServerLimits{10s, 256, 20ms, 80ms}, &server::LocalPeer::allows,
+        server::ServerLimits{10s, 256, 20ms, 80ms}, &server::LocalPeer::allows, {},
         [outOfDescriptors](std::intptr_t listening) {
             using runtime::SocketDescriptor;
             return *outOfDescriptors
@@ -496,6 +505,121 @@ void TestHttpServer::openConnectionsSurviveAnError() {
     late.connectToHost(QHostAddress::LocalHost, port);
     QTRY_COMPARE(late.state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(late.error(), QAbstractSocket::ConnectionRefusedError);
+}
+
+void TestHttpServer::eachAddressDisplacesOnlyItsOwn_data() {
+    QTest::addColumn<int>("graceMs");
+    QTest::addColumn<int>("goes"); // which of its three connections the flooding address loses
+    QTest::newRow("at its share, its own longest waiting goes") << 0 << 0;
+    QTest::newRow("its own all accepted a moment ago: the newcomer goes") << 60'000 << 2;
+}
+
+// An address at its share of the bound takes the place of its own connections, never of an
+// older one from elsewhere, and the phone from another address is served throughout.
+void TestHttpServer::eachAddressDisplacesOnlyItsOwn() {
+    QFETCH(int, graceMs);
+    QFETCH(int, goes);
+    startServer({.idleTimeout = 10s,
+                 .maxConnections = 8,
+                 .connectionsPerAddress = 2,
+                 .displaceGrace = std::chrono::milliseconds(graceMs)});
+    const QHostAddress flooder(QStringLiteral("127.0.0.2"));
+    auto elsewhere = connectClient();
+    QVERIFY(elsewhere);
+    QTRY_COMPARE(m_server->ActiveConnections(), 1);
+    std::vector<std::unique_ptr<QTcpSocket>> flood;
+    for (int i = 0; i < 3; ++i) {
+        QTest::qWait(20);
+        flood.push_back(connectClient(flooder));
+        QVERIFY(flood.back());
+    }
+    QTRY_COMPARE(flood.at(goes)->state(), QAbstractSocket::UnconnectedState);
+    QTest::qWait(50);
+    for (int i = 0; i < 3; ++i) {
+        if (i != goes)
+            QCOMPARE(flood.at(i)->state(), QAbstractSocket::ConnectedState);
+    }
+    QCOMPARE(elsewhere->state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(m_server->ActiveConnections(), 3);
+
+    auto phone = connectClient();
+    QVERIFY(phone);
+    phone->write(kRequest);
+    QCOMPARE(readUntilClosed(*phone), successReply("alpha.126.key", m_key));
+}
+
+// A request already in the system when a newcomer needs a place is read before the choice: its
+// connection is not taken for one that has sent nothing.
+void TestHttpServer::waitingRequestIsNotDisplaced() {
+    startServer({.idleTimeout = 10s, .maxConnections = 2, .displaceGrace = 0ms});
+    auto phone = connectClient();
+    QVERIFY(phone);
+    QTRY_COMPARE(m_server->ActiveConnections(), 1);
+    QTest::qWait(20);
+    auto silent = connectClient();
+    QVERIFY(silent);
+    QTRY_COMPARE(m_server->ActiveConnections(), 2);
+    // The request and the newcomer both wait in the system when the server next looks; the
+    // listening socket is served first.
+    phone->write(kRequest);
+    QVERIFY(phone->flush());
+    auto newcomer = connectClient();
+    QVERIFY(newcomer);
+    QCOMPARE(readUntilClosed(*phone), successReply("alpha.126.key", m_key));
+    QTRY_COMPARE(silent->state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(newcomer->state(), QAbstractSocket::ConnectedState);
+}
+
+// A key file that takes long to read holds back only the replies that wait for it; a second GET
+// for it shares the read; and no wait for it is taken for idleness.
+void TestHttpServer::slowReadDelaysOnlyItsOwnReply() {
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable opened;
+        bool open = false;
+        int reads = 0;
+        void release() {
+            const std::lock_guard<std::mutex> lock(mutex);
+            open = true;
+            opened.notify_all();
+        }
+        int count() {
+            const std::lock_guard<std::mutex> lock(mutex);
+            return reads;
+        }
+    };
+    auto gate = std::make_shared<Gate>();
+    // Released on every way out, so that no worker stays stuck.
+    const std::unique_ptr<Gate, void (*)(Gate*)> releaseOnExit(gate.get(),
+                                                               [](Gate* g) { g->release(); });
+    startServer({.idleTimeout = 200ms}, &server::LocalPeer::allows,
+                [gate](const runtime::FolderItem& file) {
+                    std::unique_lock<std::mutex> lock(gate->mutex);
+                    ++gate->reads;
+                    gate->opened.wait_for(lock, 10s, [&gate] { return gate->open; });
+                    return runtime::readRegularFile(file.nativePath(),
+                                                    server::RequestHandler::kMaxKeyFileBytes);
+                });
+    auto phone = connectClient();
+    QVERIFY(phone);
+    phone->write(kRequest);
+    QTRY_COMPARE(gate->count(), 1);
+    auto again = connectClient();
+    QVERIFY(again);
+    again->write(kRequest);
+
+    auto other = connectClient();
+    QVERIFY(other);
+    other->write("GET /beta.126.key HTTP/1.1\r\n\r\n");
+    QCOMPARE(readUntilClosed(*other), expected::wire(expected::kNotSelected));
+    QTest::qWait(400);
+    QCOMPARE(phone->state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(phone->bytesAvailable(), 0);
+
+    gate->release();
+    QCOMPARE(readUntilClosed(*phone), successReply("alpha.126.key", m_key));
+    QCOMPARE(readUntilClosed(*again), successReply("alpha.126.key", m_key));
+    QCOMPARE(gate->count(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestHttpServer)

@@ -1,4 +1,5 @@
-// Which client addresses the key server serves: the local network only.
+// Which client addresses the key server serves: the local network only, whatever address space
+// it is numbered from.
 #include "server/LocalPeer.h"
 
 #include <QHostAddress>
@@ -12,6 +13,8 @@ class TestLocalPeer : public QObject {
 private slots:
     void allows_data();
     void allows();
+    void onLink_data();
+    void onLink();
 };
 
 void TestLocalPeer::allows_data() {
@@ -65,6 +68,71 @@ void TestLocalPeer::allows() {
     QFETCH(QString, address);
     QFETCH(bool, local);
     QCOMPARE(LocalPeer::allows(QHostAddress(address)), local);
+}
+
+namespace {
+
+// Interfaces written as "address/prefix" entries separated by ",", one interface per ";"; an
+// interface may start with "down " or "p2p ".
+QList<runtime::InterfaceInfo> interfacesFrom(const QString& text) {
+    QList<runtime::InterfaceInfo> interfaces;
+    for (QString spec : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        runtime::InterfaceInfo adapter;
+        spec = spec.trimmed();
+        adapter.up = !spec.startsWith(QLatin1String("down "));
+        adapter.running = adapter.up;
+        adapter.pointToPoint = spec.startsWith(QLatin1String("p2p "));
+        for (const QString& entry : spec.section(QLatin1Char(' '), -1).split(QLatin1Char(','))) {
+            adapter.addresses.append(QHostAddress(entry.section(QLatin1Char('/'), 0, 0)));
+            adapter.prefixLengths.append(entry.section(QLatin1Char('/'), 1).toInt());
+        }
+        interfaces.append(adapter);
+    }
+    return interfaces;
+}
+
+} // namespace
+
+void TestLocalPeer::onLink_data() {
+    QTest::addColumn<QString>("interfaces");
+    QTest::addColumn<QString>("peer");
+    QTest::addColumn<bool>("served");
+    const struct {
+        const char* name;
+        const char* interfaces;
+        const char* peer;
+        bool served;
+    } rows[] = {
+        {"public /24, peer inside", "192.0.2.20/24", "192.0.2.77", true},
+        {"public /24, peer outside", "192.0.2.20/24", "192.0.3.77", false},
+        {"/16 is the widest IPv4 subnet taken", "198.18.5.5/16", "198.18.200.1", true},
+        {"/15 is too wide", "198.18.5.5/15", "198.19.0.1", false},
+        {"/32 holds only this computer", "192.0.2.20/32", "192.0.2.21", false},
+        {"prefix unknown", "192.0.2.20/-1", "192.0.2.21", false},
+        {"interface down", "down 192.0.2.20/24", "192.0.2.77", false},
+        {"point-to-point link", "p2p 192.0.2.20/24", "192.0.2.77", false},
+        {"second address of an interface", "10.1.1.1/8,203.0.113.9/25", "203.0.113.100", true},
+        {"second interface", "10.1.1.1/8; 203.0.113.9/25", "203.0.113.100", true},
+        {"just outside a /25", "203.0.113.9/25", "203.0.113.200", false},
+        {"IPv4-mapped peer inside", "192.0.2.20/24", "::ffff:192.0.2.77", true},
+        {"public IPv6 /64, peer inside", "2001:db8:1:2::10/64", "2001:db8:1:2:a:b:c:d", true},
+        {"public IPv6 /64, peer outside", "2001:db8:1:2::10/64", "2001:db8:1:3::1", false},
+        {"IPv6 /56 is too wide", "2001:db8:1:200::10/56", "2001:db8:1:2ff::1", false},
+        {"IPv4 subnet does not take IPv6 peers", "192.0.2.20/24", "2001:db8::1", false},
+        {"no interfaces, private peer", "", "192.168.1.5", true},
+        {"no interfaces, public peer", "", "192.0.2.77", false},
+    };
+    for (const auto& row : rows)
+        QTest::newRow(row.name) << QString::fromLatin1(row.interfaces)
+                                << QString::fromLatin1(row.peer) << row.served;
+}
+
+void TestLocalPeer::onLink() {
+    QFETCH(QString, interfaces);
+    QFETCH(QString, peer);
+    QFETCH(bool, served);
+    const QList<server::Subnet> subnets = LocalPeer::onLinkSubnets(interfacesFrom(interfaces));
+    QCOMPARE(LocalPeer::allowsOnLink(QHostAddress(peer), subnets), served);
 }
 
 QTEST_GUILESS_MAIN(TestLocalPeer)

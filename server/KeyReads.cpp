@@ -1,0 +1,82 @@
+// Key file reads on worker threads, delivered back on the event loop.
+#include "server/KeyReads.h"
+
+#include "server/RequestHandler.h"
+
+#include <QThreadPool>
+
+#include <mutex>
+#include <utility>
+
+namespace server {
+
+namespace {
+
+// The workers. Never destroyed: destroying a pool waits for its reads, and a read of a stalled
+// share may never end, which would keep the program from quitting. A worker still stuck when the
+// program ends goes with the process; its result is dropped (see Mailbox).
+QThreadPool& workers() {
+    static QThreadPool* const pool = [] {
+        auto* created = new QThreadPool;
+        created->setMaxThreadCount(KeyReads::kMaxInFlight);
+        return created;
+    }();
+    return *pool;
+}
+
+} // namespace
+
+// Where a worker posts its result: to the KeyReads object while it lives, to no one after.
+struct KeyReads::Mailbox {
+    std::mutex mutex;
+    KeyReads* owner = nullptr;
+};
+
+KeyReads::KeyReads(std::shared_ptr<const RequestHandler> handler, QObject* parent)
+    : QObject(parent)
+    , m_handler(std::move(handler))
+    , m_mailbox(std::make_shared<Mailbox>()) {
+    m_mailbox->owner = this;
+}
+
+KeyReads::~KeyReads() {
+    // Results posted before this are dropped with the object's pending events.
+    const std::lock_guard<std::mutex> lock(m_mailbox->mutex);
+    m_mailbox->owner = nullptr;
+}
+
+bool KeyReads::read(const runtime::FolderItem& file, QObject* context, Done done) {
+    const QString path = file.path();
+    if (const auto pending = m_waiting.find(path); pending != m_waiting.end()) {
+        pending->second.push_back({context, std::move(done)});
+        return true;
+    }
+    if (inFlight() >= kMaxInFlight)
+        return false;
+    m_waiting[path].push_back({context, std::move(done)});
+    workers().start([handler = m_handler, mailbox = m_mailbox, file, path] {
+        runtime::RegularFileRead read = handler->readKeyFile(file);
+        const std::lock_guard<std::mutex> lock(mailbox->mutex);
+        if (KeyReads* owner = mailbox->owner) {
+            QMetaObject::invokeMethod(
+                owner, [owner, path, read = std::move(read)] { owner->finished(path, read); },
+                Qt::QueuedConnection);
+        }
+    });
+    return true;
+}
+
+void KeyReads::finished(const QString& path, const runtime::RegularFileRead& read) {
+    const auto pending = m_waiting.find(path);
+    if (pending == m_waiting.end())
+        return;
+    // Taken out first: a callback may ask for the same file again, which then starts afresh.
+    const std::vector<Waiter> waiters = std::move(pending->second);
+    m_waiting.erase(pending);
+    for (const Waiter& waiter : waiters) {
+        if (waiter.context)
+            waiter.done(read);
+    }
+}
+
+} // namespace server

@@ -1,0 +1,59 @@
+// The key file reads in flight: each on a worker thread, so that a slow file (a stalled network
+// share, a cloud placeholder being fetched) delays only the replies that wait for it.
+#pragma once
+
+#include "runtime/FolderItem.h"
+#include "runtime/RegularFile.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace server {
+
+class RequestHandler;
+
+class KeyReads : public QObject {
+    Q_OBJECT
+
+public:
+    /// Files read at once; the product only ever reads the selected key, so more than one at a
+    /// time means the user changed the selection while a read stalled.
+    static constexpr int kMaxInFlight = 4;
+
+    using Done = std::function<void(const runtime::RegularFileRead& read)>;
+
+    /// Reads through `handler`'s reader.
+    explicit KeyReads(std::shared_ptr<const RequestHandler> handler, QObject* parent = nullptr);
+    ~KeyReads() override;
+
+    /// Reads `file` on a worker thread and, once the read is over, calls `done` on this object's
+    /// thread with what was read, unless `context` is gone by then. While a read of the same
+    /// file is in flight, it is shared rather than started again, however long it takes. False,
+    /// with nothing started, when kMaxInFlight other files are being read already.
+    bool read(const runtime::FolderItem& file, QObject* context, Done done);
+
+    /// Files being read now.
+    int inFlight() const { return static_cast<int>(m_waiting.size()); }
+
+private:
+    struct Mailbox;
+    struct Waiter {
+        QPointer<QObject> context;
+        Done done;
+    };
+
+    void finished(const QString& path, const runtime::RegularFileRead& read);
+
+    std::shared_ptr<const RequestHandler> m_handler;
+    std::shared_ptr<Mailbox> m_mailbox;
+    /// By file path: who waits for the read in flight.
+    std::map<QString, std::vector<Waiter>> m_waiting;
+};
+
+} // namespace server
