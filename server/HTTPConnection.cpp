@@ -6,6 +6,7 @@
 #include "server/RequestHandler.h"
 
 #include <QNetworkProxy>
+#include <QSocketNotifier>
 
 #include <utility>
 
@@ -179,8 +180,18 @@ void HTTPConnection::onEndOfStream() {
     if (!m_gathered.isEmpty())
         handleGathered();
     // Nothing more can arrive; a reply on its way out closes the connection once it has left.
-    if (!isReplying())
+    if (!isReplying()) {
         close();
+        return;
+    }
+    // The system goes on reporting the end of the stream for as long as the socket is open. While
+    // the reply waits for its key read, those reports would spin the event loop, and on Windows
+    // (where Qt re-arms the notice after every one) starve the very event that delivers the read.
+    // Only the reading side is silenced: the reply still leaves through the writing side.
+    for (QSocketNotifier* notifier : findChildren<QSocketNotifier*>()) {
+        if (notifier->type() == QSocketNotifier::Read)
+            notifier->setEnabled(false);
+    }
 }
 
 void HTTPConnection::onBytesWritten() {
