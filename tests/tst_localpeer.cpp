@@ -76,13 +76,14 @@ namespace {
 // interface may start with "down " or "p2p ".
 QList<runtime::InterfaceInfo> interfacesFrom(const QString& text) {
     QList<runtime::InterfaceInfo> interfaces;
-    for (QString spec : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+    for (QString adapterText : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         runtime::InterfaceInfo adapter;
-        spec = spec.trimmed();
-        adapter.up = !spec.startsWith(QLatin1String("down "));
+        adapterText = adapterText.trimmed();
+        adapter.up = !adapterText.startsWith(QLatin1String("down "));
         adapter.running = adapter.up;
-        adapter.pointToPoint = spec.startsWith(QLatin1String("p2p "));
-        for (const QString& entry : spec.section(QLatin1Char(' '), -1).split(QLatin1Char(','))) {
+        adapter.pointToPoint = adapterText.startsWith(QLatin1String("p2p "));
+        for (const QString& entry :
+             adapterText.section(QLatin1Char(' '), -1).split(QLatin1Char(','))) {
             adapter.addresses.append(QHostAddress(entry.section(QLatin1Char('/'), 0, 0)));
             adapter.prefixLengths.append(entry.section(QLatin1Char('/'), 1).toInt());
         }
