@@ -37,12 +37,8 @@ QHostAddress peerOf(qintptr descriptor) {
     switch (peer.family) {
     case Family::IPv4:
         return QHostAddress(qFromBigEndian<quint32>(peer.bytes.data()));
-    case Family::IPv6: {
-        const QHostAddress address(peer.bytes.data());
-        bool mapped = false;
-        const quint32 ipv4 = address.toIPv4Address(&mapped);
-        return mapped ? QHostAddress(ipv4) : address;
-    }
+    case Family::IPv6:
+        return LocalPeer::unmapped(QHostAddress(peer.bytes.data()));
     case Family::Unknown:
         break;
     }
@@ -123,7 +119,6 @@ void HTTPServer::incomingConnection(qintptr socketDescriptor) {
         connection->deleteLater();
         return;
     }
-    m_connections.push_back(connection);
     m_byPeer[peer].push_back(connection);
     m_peerOf.insert(connection, peer);
     connect(connection, &QObject::destroyed, this, [this, connection] { forget(connection); });
@@ -232,7 +227,6 @@ void HTTPServer::forget(HTTPConnection* connection) {
             m_byPeer.erase(own);
     }
     m_peerOf.erase(peer);
-    std::erase(m_connections, connection);
 }
 
 } // namespace server

@@ -92,7 +92,7 @@ public:
     void StopListening();
 
     /// How many client connections are open.
-    int ActiveConnections() const { return static_cast<int>(m_connections.size()); }
+    int ActiveConnections() const { return static_cast<int>(m_peerOf.size()); }
 
     /// A new connection object for the next client.
     HTTPConnection* AddSocket();
@@ -127,9 +127,9 @@ private:
     PeerRule m_peerRule;
     Acceptor m_accept;
     QList<Subnet> m_onLink;
-    /// In the order they were accepted, all of them and by peer address.
-    std::vector<HTTPConnection*> m_connections;
+    /// The open connections by peer address, each address's in the order they were accepted.
     QHash<QHostAddress, std::vector<HTTPConnection*>> m_byPeer;
+    /// Every open connection, and the address it is counted under.
     QHash<HTTPConnection*, QHostAddress> m_peerOf;
     QSocketNotifier* m_acceptNotifier = nullptr;
     QTimer m_acceptPause;

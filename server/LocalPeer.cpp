@@ -37,16 +37,15 @@ bool inAny(const QHostAddress& address, const QList<Subnet>& subnets) {
                        [&address](const Subnet& subnet) { return address.isInSubnet(subnet); });
 }
 
-// A dual-stack listener may see an IPv4 client as ::ffff:a.b.c.d: judged as the IPv4 address.
-QHostAddress unmapped(const QHostAddress& address) {
+} // namespace
+
+QHostAddress LocalPeer::unmapped(const QHostAddress& address) {
     if (address.protocol() != QAbstractSocket::IPv6Protocol)
         return address;
     bool mapped = false;
     const quint32 ipv4 = address.toIPv4Address(&mapped);
     return mapped ? QHostAddress(ipv4) : address;
 }
-
-} // namespace
 
 bool LocalPeer::allows(const QHostAddress& address) {
     const QHostAddress peer = unmapped(address);

@@ -23,6 +23,10 @@ public:
     /// False for every globally routable or malformed address.
     static bool allows(const QHostAddress& address);
 
+    /// `address` as one client is always known by: a dual-stack listener may see an IPv4 client
+    /// as ::ffff:a.b.c.d, which is taken as the IPv4 address a.b.c.d.
+    static QHostAddress unmapped(const QHostAddress& address);
+
     /// The subnets this computer is attached to directly, whatever address space they are
     /// numbered from: of each interface that is up and not point-to-point (whose far end is no
     /// neighbour), every IPv4 address with a prefix of /16 to /32 and every IPv6 address with a

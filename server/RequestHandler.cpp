@@ -1,6 +1,7 @@
 // Request checks in the order the phone app expects, and the byte-exact replies.
 #include "server/RequestHandler.h"
 
+#include "runtime/QtSize.h"
 #include "runtime/Services.h"
 #include "runtime/Text.h"
 
@@ -73,9 +74,8 @@ RequestHandler::RequestHandler(KeySource source, KeyFileReader reader)
     , m_reader(std::move(reader)) {}
 
 RequestHandler::Decision RequestHandler::decide(const QByteArray& data) const {
-    // Gathered requests are at most a few KiB, so an int holds any position in them.
-    const int cr = static_cast<int>(data.indexOf('\r'));
-    const QByteArray firstLine = cr < 0 ? data : data.left(cr);
+    const qsizetype cr = data.indexOf('\r');
+    const QByteArray firstLine = cr < 0 ? data : data.left(runtime::qtSize(cr));
     const QByteArray method = runtime::NthField(firstLine, ' ', 1);
     if (method.compare("GET", Qt::CaseInsensitive) != 0)
         return {};
