@@ -58,14 +58,23 @@ Suites: bookworm
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF
-ls "$WORK"/apt/lists/*Sources* >/dev/null 2>&1 || apt-get "${APT[@]}" update
+# A source that cannot be fetched ends the build at once, saying which: apt itself would only
+# warn about an index it could not fetch and fail later with a less helpful message.
+fetch_failed() {
+    echo "build-qt6-mingw: cannot fetch $1 from $mirror (Debian's source index); stopping" >&2
+    exit 1
+}
+ls "$WORK"/apt/lists/*Sources* >/dev/null 2>&1 ||
+    apt-get "${APT[@]}" -o Acquire::Retries=1 --error-on=any update || fetch_failed "the source index"
+ls "$WORK"/apt/lists/*Sources* >/dev/null 2>&1 || fetch_failed "the source index"
 cd "$WORK/src"
-[[ -f qt6-base_${QT_DEBVER}.dsc ]] || apt-get "${APT[@]}" source --download-only qt6-base
+[[ -f qt6-base_${QT_DEBVER}.dsc ]] ||
+    apt-get "${APT[@]}" source --download-only qt6-base || fetch_failed "qt6-base"
 # The QR library's Debian packaging tarball may be missing on a mirror: the upstream tarball
 # (the .orig) is all that is needed, so a partial download is accepted if the .orig is there.
 [[ -f qr-code-generator_1.8.0.orig.tar.gz ]] ||
     apt-get "${APT[@]}" source --download-only qr-code-generator || true
-[[ -f qr-code-generator_1.8.0.orig.tar.gz ]] || { echo "qr-code-generator source missing" >&2; exit 1; }
+[[ -f qr-code-generator_1.8.0.orig.tar.gz ]] || fetch_failed "qr-code-generator 1.8.0"
 
 QTSRC=$WORK/src/qtbase-everywhere-src-$QT_VERSION
 if [[ ! -f $QTSRC/.patched ]]; then

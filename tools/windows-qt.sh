@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Provides Qt for Windows (mingw-w64, with the QR library) for a cross build, and prints its
+# prefix. Usage: windows-qt.sh 6|5 (Qt 6.4.2 for Windows 10-11, Qt 5.15.8 for Windows 7-8).
+# In this order: the prefix named by ZORVIK_WINDOWS_QT (Qt 6) or ZORVIK_WINDOWS_QT5 (Qt 5);
+# else the prebuilt archive from the shared folder beside the project, unpacked under build/
+# once its checksum matches; else built from Debian's own sources (said on screen: about 30
+# minutes for Qt 6, 15 for Qt 5, on two cores), also kept under build/.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+case "${1:-}" in
+6)
+    version=6.4.2
+    sha256=7825e9492096c5eb20ca84733ec2556da3e4aabe57242e33d7d930209aaef430
+    named=${ZORVIK_WINDOWS_QT:-}
+    variable=ZORVIK_WINDOWS_QT
+    minutes=30
+    ;;
+5)
+    version=5.15.8
+    sha256=0b7c8c8191fb9789844d74d670f61e1f50495a50348f08f1304f1bf814a50d9c
+    named=${ZORVIK_WINDOWS_QT5:-}
+    variable=ZORVIK_WINDOWS_QT5
+    minutes=15
+    ;;
+*)
+    echo "usage: $0 6|5" >&2
+    exit 2
+    ;;
+esac
+major=$1
+name="qt$version-mingw-w64-x86_64"
+archive="$ROOT/../shared/windows-qt$major/$name.tar.xz"
+prefix="$ROOT/build/$name"
+
+usable() {
+    [[ -f "$1/lib/cmake/Qt$major/Qt${major}Config.cmake" &&
+        -f "$1/include/qrcodegen/qrcodegen.hpp" ]]
+}
+
+if [[ -n $named ]]; then
+    usable "$named" || {
+        echo "$variable=$named holds no Qt $major for Windows with qrcodegen" >&2
+        exit 1
+    }
+    echo "$named"
+    exit 0
+fi
+# The marker is written last, so an unpack or build that was cut short is done again.
+if [[ -f "$prefix/.complete" ]] && usable "$prefix"; then
+    echo "$prefix"
+    exit 0
+fi
+rm -rf "$prefix"
+mkdir -p "$ROOT/build"
+if [[ -f "$archive" ]] && echo "$sha256  $archive" | sha256sum --check --status; then
+    echo "Unpacking the prebuilt Qt $version for Windows into build/" >&2
+    tar -C "$ROOT/build" -xJf "$archive"
+else
+    [[ -f "$archive" ]] && echo "$archive does not match its checksum: not used" >&2
+    echo "Building Qt $version for Windows from Debian's sources into build/:" \
+        "about $minutes minutes on two cores" >&2
+    bash "$ROOT/tools/build-qt$major-mingw.sh" "$prefix" >&2
+fi
+usable "$prefix" || { echo "No usable Qt $major for Windows in $prefix" >&2; exit 1; }
+touch "$prefix/.complete"
+echo "$prefix"
