@@ -88,6 +88,11 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "${PROJECT_NAME}")
 set(CPACK_PACKAGE_EXECUTABLES "${PROJECT_NAME}" "${PROJECT_NAME}")
 set(CPACK_STRIP_FILES ON)
+# Stripped, with modes and times that depend on nothing but the sources: see the script.
+set(CPACK_PRE_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/NormalizeStaging.cmake")
+if(MINGW)
+    set(CPACK_ZORVIK_STRIP "${CMAKE_STRIP}")
+endif()
 
 if(WIN32)
     # Which Windows a package runs on is in its file name: Qt 6 needs Windows 10 or later.

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Makes every package users download, from the builds the test command runs, into dist/:
+# the Windows 10-11 package (mingw-w64, Qt 6) and the Windows 7-8 package (mingw-w64, Qt 5.15),
+# each as an installer and a ZIP, the .deb, and SHA256SUMS. The same commit and the same Qt
+# prefixes give the same bytes: times come from the commit (SOURCE_DATE_EPOCH), and nothing of
+# the build folder, the clock, the time zone or the umask reaches a package. The Qt prefixes and
+# tools it used are recorded in build/release/BUILDINFO.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+ensure_packages "${BUILD_PACKAGES[@]}" git g++-mingw-w64-x86-64-posix \
+    gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 qt6-base-dev-tools \
+    nsis dpkg-dev file
+
+umask 022
+export TZ=UTC LC_ALL=C.UTF-8
+SOURCE_DATE_EPOCH=$(git -C "$ROOT" log -1 --format=%ct)
+export SOURCE_DATE_EPOCH
+# Qt's resource compiler stamps each resource with its file's time unless told otherwise.
+export QT_RCC_SOURCE_DATE_OVERRIDE=$SOURCE_DATE_EPOCH
+
+version=$(sed -n 's/^project(Zorvik_QRCode VERSION \([0-9.]*\) .*/\1/p' "$ROOT/CMakeLists.txt")
+[[ -n $version ]] || { echo "release: no version in CMakeLists.txt" >&2; exit 1; }
+
+qt6=$(bash "$ROOT/tools/windows-qt6.sh")
+qt5=$(bash "$ROOT/tools/windows-qt5.sh")
+
+echo "== Release $version: Linux (.deb)"
+build build/release/linux -DCMAKE_BUILD_TYPE=Release -DZORVIK_WERROR=ON -DZORVIK_TESTS=OFF
+
+# windows_build DIR QT_PREFIX QT_MAJOR: the mingw-w64 cross build with its unit tests, which the
+# test command runs under Wine; only the program goes into the packages.
+windows_build() {
+    local extra=()
+    [[ $3 == 6 ]] && extra+=(-DQT_HOST_PATH=/usr)
+    build "$1" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+        -DMINGW_EXTRA_ROOTS="$2" -DCMAKE_PREFIX_PATH="$2" -DZORVIK_QT_MAJOR="$3" "${extra[@]}" \
+        -DCMAKE_BUILD_TYPE=Release -DZORVIK_WERROR=ON -DZORVIK_MSVC_STANDINS=ON \
+        -DZORVIK_QR_TESTS=OFF -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/tools/wine-run.sh"
+}
+echo "== Release $version: Windows 10-11 (mingw-w64, Qt 6)"
+windows_build build/release/windows10-11 "$qt6" 6
+echo "== Release $version: Windows 7-8 (mingw-w64, Qt 5.15)"
+windows_build build/release/windows7-8 "$qt5" 5
+
+# package DIR GENERATORS: CPack's packages of a build, in DIR/packages.
+package() {
+    rm -rf "$ROOT/$1/packages"
+    (cd "$ROOT/$1" && cpack -G "$2" -B "$ROOT/$1/packages" >/dev/null)
+}
+echo "== Release $version: packages"
+package build/release/linux DEB
+package build/release/windows10-11 "ZIP;NSIS"
+package build/release/windows7-8 "ZIP;NSIS"
+
+dist="$ROOT/dist"
+rm -rf "$dist"
+mkdir -p "$dist"
+name="Zorvik_QRCode-$version"
+cp "$ROOT/build/release/linux/packages/zorvik-qrcode_${version}_amd64.deb" "$dist/"
+for windows in windows10-11 windows7-8; do
+    for kind in exe zip; do
+        cp "$ROOT/build/release/$windows/packages/$name-$windows-x64.$kind" "$dist/"
+    done
+done
+(cd "$dist" && sha256sum -- *.deb *.exe *.zip >SHA256SUMS)
+
+# What the packages were built from besides the commit: the Qt prefixes (a hash over every file
+# in them) and the versions of the tools.
+tree_sha256() {
+    (cd "$1" && find . -type f ! -name .complete -print0 | sort -z | xargs -0 sha256sum) |
+        sha256sum | cut -d' ' -f1
+}
+{
+    echo "commit $(git -C "$ROOT" rev-parse HEAD)"
+    echo "SOURCE_DATE_EPOCH $SOURCE_DATE_EPOCH"
+    echo "qt6-windows $(tree_sha256 "$qt6") $(basename "$qt6")"
+    echo "qt5-windows $(tree_sha256 "$qt5") $(basename "$qt5")"
+    dpkg-query -W -f='${Package} ${Version}\n' cmake ninja-build g++ qt6-base-dev \
+        libqrcodegencpp-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
+        mingw-w64-common nsis dpkg-dev
+} >"$ROOT/build/release/BUILDINFO"
+
+echo "Release written to dist/:"
+cat "$dist/SHA256SUMS"
