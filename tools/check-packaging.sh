@@ -10,7 +10,7 @@ ensure_packages "${BUILD_PACKAGES[@]}" libzxing-dev dpkg-dev desktop-file-utils 
     mingw-w64 nodejs xvfb xauth curl iproute2 python3 libxml2-utils
 # Debian's nodejs comes without npm; other builds of nodejs bring their own.
 command -v npm >/dev/null || ensure_packages npm
-build build/ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVIK_WERROR=ON
+build ci
 
 ci="$ROOT/build/ci"
 packages="$ci/packages"

@@ -20,12 +20,10 @@ ensure_packages() {
     "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# build DIR [cmake options...]: configures (once) and builds the project in $ROOT/DIR.
+# build PRESET: configures (once) and builds the project with one of its presets
+# (CMakePresets.json names each build folder and its options).
 build() {
-    local dir="$ROOT/$1"
-    shift
-    cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
-    cmake --build "$dir"
+    (cd "$ROOT" && cmake --preset "$1" >/dev/null && cmake --build --preset "$1")
 }
 
 # A display number with no X server on it.

@@ -6,7 +6,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 seconds=${1:-20}
 ensure_packages "${BUILD_PACKAGES[@]}" clang-14 libclang-rt-14-dev
-CC=clang-14 CXX=clang++-14 build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVIK_FUZZ=ON
+build fuzz
 
 echo "== Fuzz targets, $seconds s each"
 work=$(mktemp -d)

@@ -24,23 +24,18 @@ version=$(sed -n 's/^project(Zorvik_QRCode VERSION \([0-9.]*\) .*/\1/p' "$ROOT/C
 qt6=$(bash "$ROOT/tools/windows-qt6.sh")
 qt5=$(bash "$ROOT/tools/windows-qt5.sh")
 
+# A release is built from nothing, so that nothing left from an earlier build can reach it.
+rm -rf "$ROOT/build/release"
 echo "== Release $version: Linux (.deb)"
-build build/release/linux -DCMAKE_BUILD_TYPE=Release -DZORVIK_WERROR=ON -DZORVIK_TESTS=OFF
+build release
 
-# windows_build DIR QT_PREFIX QT_MAJOR: the mingw-w64 cross build with its unit tests, which the
-# test command runs under Wine; only the program goes into the packages.
-windows_build() {
-    local extra=()
-    [[ $3 == 6 ]] && extra+=(-DQT_HOST_PATH=/usr)
-    build "$1" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-        -DMINGW_EXTRA_ROOTS="$2" -DCMAKE_PREFIX_PATH="$2" -DZORVIK_QT_MAJOR="$3" "${extra[@]}" \
-        -DCMAKE_BUILD_TYPE=Release -DZORVIK_WERROR=ON -DZORVIK_MSVC_STANDINS=ON \
-        -DZORVIK_QR_TESTS=OFF -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/tools/wine-run.sh"
-}
+# The mingw-w64 cross builds carry their unit tests, which the test command runs under Wine;
+# only the program goes into the packages.
+export ZORVIK_WINDOWS_QT=$qt6 ZORVIK_WINDOWS_QT5=$qt5
 echo "== Release $version: Windows 10-11 (mingw-w64, Qt 6)"
-windows_build build/release/windows10-11 "$qt6" 6
+build windows
 echo "== Release $version: Windows 7-8 (mingw-w64, Qt 5.15)"
-windows_build build/release/windows7-8 "$qt5" 5
+build windows-qt5
 
 # package DIR GENERATORS: CPack's packages of a build, in DIR/packages.
 package() {
@@ -73,8 +68,8 @@ tree_sha256() {
 {
     echo "commit $(git -C "$ROOT" rev-parse HEAD)"
     echo "SOURCE_DATE_EPOCH $SOURCE_DATE_EPOCH"
-    echo "qt6-windows $(tree_sha256 "$qt6") $(basename "$qt6")"
-    echo "qt5-windows $(tree_sha256 "$qt5") $(basename "$qt5")"
+    echo "qt6-windows $(tree_sha256 "$qt6") $qt6"
+    echo "qt5-windows $(tree_sha256 "$qt5") $qt5"
     dpkg-query -W -f='${Package} ${Version}\n' cmake ninja-build g++ qt6-base-dev \
         libqrcodegencpp-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
         mingw-w64-common nsis dpkg-dev

@@ -6,9 +6,10 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 packages=("${BUILD_PACKAGES[@]}")
 [[ -n "${DISPLAY:-}" ]] || packages+=(xvfb)
 ensure_packages "${packages[@]}"
-build build/release -DCMAKE_BUILD_TYPE=Release -DZORVIK_TESTS=OFF
+# The release build that makes the .deb.
+build release
 
-program="$ROOT/build/release/app/Zorvik_QRCode"
+program="$ROOT/build/release/linux/app/Zorvik_QRCode"
 if [[ -n "${DISPLAY:-}" ]]; then
     exec "$program"
 fi

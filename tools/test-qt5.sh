@@ -9,8 +9,7 @@ ensure_packages "${BUILD_PACKAGES[@]}" clang qtbase5-dev libzxing-dev xvfb xauth
     x11-utils imagemagick mingw-w64 python3
 
 qt5="$ROOT/build/ci-qt5-clang"
-CC=clang CXX=clang++ build build/ci-qt5-clang -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DZORVIK_WERROR=ON -DZORVIK_QT_MAJOR=5 -DCMAKE_CXX_FLAGS=-Wshorten-64-to-32
+build qt5-clang
 
 echo "== Qt 5: application manifest (per-monitor DPI awareness, as Qt 5.15 sets it)"
 x86_64-w64-mingw32-windres "$qt5/app/Zorvik_QRCode.rc" -O res -o "$qt5/app/Zorvik_QRCode.res"

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# The Windows build, checked on Linux: cross-built with mingw-w64 against Qt 6 for Windows with
-# warnings as errors (and Windows' min/max macros), its unit tests run under Wine, its install
-# step laid out as a folder that runs on a PC with nothing installed, and that folder run end to
-# end under Wine in Xvfb, inside a network namespace with a LAN address and a default route; and
-# its NSIS installer run under Wine.
+# The Windows packages, checked as shipped: the unit tests of both release cross builds under
+# Wine (Qt 6 in a prefix that reports Windows 10, Qt 5.15 in one that reports Windows 7 SP1);
+# each installer run silently in a fresh prefix of its Windows, and each ZIP unpacked alone into
+# another, the installed program run end to end in Xvfb inside a network namespace with a LAN
+# address and a default route, with no WINEPATH; the installers' own checks; and the Windows 7
+# import check of the 7-8 package. Runs tools/release.sh first when dist/ holds no release.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
     mingw-w64-tools binutils-mingw-w64-x86-64 qt6-base-dev-tools wine64 libzxing-dev xvfb \
-    xauth xdotool x11-utils imagemagick iproute2
+    xauth xdotool x11-utils imagemagick iproute2 unzip python3
 
 seconds() { date +%s; }
 started=$(seconds)
@@ -19,54 +20,53 @@ step() {
     started=$now
 }
 
-echo "== Windows: Qt 6 for mingw-w64"
-qt=$(bash "$ROOT/tools/windows-qt6.sh")
-export ZORVIK_WINDOWS_QT="$qt"
-step "Qt for Windows"
+dist="$ROOT/dist"
+[[ -f $dist/SHA256SUMS ]] || bash "$ROOT/tools/release.sh"
+(cd "$dist" && sha256sum --check --quiet SHA256SUMS)
+version=$(sed -n 's/^project(Zorvik_QRCode VERSION \([0-9.]*\) .*/\1/p' "$ROOT/CMakeLists.txt")
+qt6=$(bash "$ROOT/tools/windows-qt6.sh")
+qt5=$(bash "$ROOT/tools/windows-qt5.sh")
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+wines="$ROOT/build/wine"
 
-echo "== Windows: cross build (mingw-w64)"
-windows="$ROOT/build/windows"
-build build/windows -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-    -DMINGW_EXTRA_ROOTS="$qt" -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr \
-    -DCMAKE_BUILD_TYPE=Release -DZORVIK_WERROR=ON -DZORVIK_MSVC_STANDINS=ON \
-    -DZORVIK_QR_TESTS=OFF -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/tools/wine-run.sh"
-step "cross build"
-
-# new_wine_prefix DIR: a fresh, throw-away Wine prefix with no server left running.
+# new_wine_prefix DIR VERSION: a fresh Wine prefix that reports VERSION (win7, win10), copied
+# from one made once per run, with no Wine server left running.
 new_wine_prefix() {
-    WINEPREFIX="$1" /usr/lib/wine/wineserver -k 2>/dev/null || true
+    local template="$wines/template-$2"
+    if [[ ! -d $template ]]; then
+        WINEPREFIX="$template" WINEDEBUG=-all "$wine" wineboot --init >/dev/null 2>&1
+        WINEPREFIX="$template" WINEDEBUG=-all "$wine" winecfg -v "$2" >/dev/null 2>&1
+        WINEPREFIX="$template" "$wineserver" -w
+    fi
+    WINEPREFIX="$1" "$wineserver" -k 2>/dev/null || true
     rm -rf "$1"
-    WINEPREFIX="$1" WINEDEBUG=-all /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
-    WINEPREFIX="$1" /usr/lib/wine/wineserver -w
+    cp -a "$template" "$1"
 }
+rm -rf "$wines"
+mkdir -p "$wines"
 
 echo "== Windows: unit tests under Wine"
-export ZORVIK_WINE_PREFIX="$ROOT/build/wine"
-new_wine_prefix "$ZORVIK_WINE_PREFIX"
-step "Wine prefix"
-ctest --test-dir "$windows" -L unit --output-on-failure
-WINEPREFIX="$ZORVIK_WINE_PREFIX" /usr/lib/wine/wineserver -k 2>/dev/null || true
-step "unit tests under Wine"
+# unit_tests BUILD QT_PREFIX VERSION
+unit_tests() {
+    export ZORVIK_WINE_PREFIX="$wines/unit-$3" ZORVIK_WINDOWS_QT="$2"
+    new_wine_prefix "$ZORVIK_WINE_PREFIX" "$3"
+    ctest --test-dir "$ROOT/build/release/$1" -L unit --output-on-failure
+    WINEPREFIX="$ZORVIK_WINE_PREFIX" "$wineserver" -k 2>/dev/null || true
+    unset ZORVIK_WINE_PREFIX ZORVIK_WINDOWS_QT
+}
+unit_tests windows10-11 "$qt6" win10
+step "Windows 10-11 build's unit tests under Wine"
+unit_tests windows7-8 "$qt5" win7
+step "Windows 7-8 build's unit tests under Wine"
 
-echo "== Windows: the installed folder, end to end under Wine"
-dist="$windows/dist"
-rm -rf "$dist"
-cmake --install "$windows" --prefix "$dist" >/dev/null
-for file in Zorvik_QRCode.exe Qt6Core.dll Qt6Widgets.dll platforms/qwindows.dll \
-    libstdc++-6.dll libwinpthread-1.dll; do
-    [[ -f "$dist/$file" ]] || { echo "test-windows: $file is missing from the install" >&2; exit 1; }
-done
-# A PC with nothing installed: a fresh prefix, the folder copied in alone, no WINEPATH.
-e2e_prefix="$ROOT/build/wine-e2e"
-new_wine_prefix "$e2e_prefix"
-program_dir="$e2e_prefix/drive_c/Program Files/Zorvik_QRCode"
-cp -r "$dist" "$program_dir"
 # The Linux end-to-end test drives the Windows program and reads its window.
-cmake --build "$ROOT/build/ci" --target tst_endtoend >/dev/null
+(cd "$ROOT" && cmake --preset ci >/dev/null && cmake --build --preset ci --target tst_endtoend >/dev/null)
+end_to_end="$ROOT/build/ci/tests/tst_endtoend"
 
 # In a namespace of its own: a LAN interface (one end of a veth pair) with a private address and
 # a default route through a gateway (Wine lists no adapters when the default route has none),
-# and the fixed port free.
+# and the fixed port free. Usage: run_in_namespace PREFIX PROGRAM TEST [TEST FUNCTIONS...]
 run_in_namespace() {
     set -euo pipefail
     ip link set lo up
@@ -75,13 +75,49 @@ run_in_namespace() {
     ip link set eth0 up
     ip link set gw0 up
     ip route add default via 10.77.0.1 dev eth0
-    WINEPREFIX="$1" WINEDEBUG=-all ZORVIK_WINDOWS_PROGRAM="$2" "$3"
-    WINEPREFIX="$1" /usr/lib/wine/wineserver -k 2>/dev/null || true
+    local prefix=$1 program=$2 test=$3
+    shift 3
+    WINEPREFIX="$prefix" WINEDEBUG=-all ZORVIK_WINDOWS_PROGRAM="$program" "$test" "$@"
+    WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
 }
-unshare -n bash -c "$(declare -f run_in_namespace); run_in_namespace \"\$@\"" _ \
-    "$e2e_prefix" "$program_dir/Zorvik_QRCode.exe" "$ROOT/build/ci/tests/tst_endtoend"
-step "end to end under Wine"
+# end_to_end PREFIX PROGRAM [TEST FUNCTIONS...]
+end_to_end() {
+    unshare -n bash -c "$(declare -f run_in_namespace); run_in_namespace \"\$@\"" _ \
+        "$1" "$2" "$end_to_end" "${@:3}"
+}
 
-bash "$ROOT/tools/check-windows-installer.sh" "$windows"
-step "installer under Wine"
+for windows in windows7-8 windows10-11; do
+    name="Zorvik_QRCode-$version-$windows-x64"
+    [[ $windows == windows7-8 ]] && reports=win7 || reports=win10
+    echo "== Windows: $name.exe installed silently, end to end under Wine ($reports)"
+    prefix="$wines/installed-$windows"
+    new_wine_prefix "$prefix" "$reports"
+    rc=0
+    WINEPREFIX="$prefix" WINEDEBUG=-all "$wine" "$dist/$name.exe" /S || rc=$?
+    WINEPREFIX="$prefix" "$wineserver" -w
+    [[ $rc == 0 ]] || { echo "test-windows: $name.exe /S ended with $rc" >&2; exit 1; }
+    end_to_end "$prefix" "$prefix/drive_c/Program Files/Zorvik_QRCode/Zorvik_QRCode.exe"
+    step "$windows installer, end to end"
+
+    echo "== Windows: $name.zip unpacked alone, serving the key under Wine ($reports)"
+    prefix="$wines/zip-$windows"
+    new_wine_prefix "$prefix" "$reports"
+    unzip -q "$dist/$name.zip" -d "$prefix/drive_c/Zorvik"
+    program=$(find "$prefix/drive_c/Zorvik" -name Zorvik_QRCode.exe)
+    end_to_end "$prefix" "$program" phoneFetchesTheKeyItScanned
+    step "$windows ZIP, key served"
+    rm -rf "$wines/installed-$windows" "$prefix"
+done
+
+bash "$ROOT/tools/check-windows-installer.sh" "$dist/Zorvik_QRCode-$version-windows10-11-x64.exe" \
+    "$dist/Zorvik_QRCode-$version-windows10-11-x64.zip"
+bash "$ROOT/tools/check-windows-installer.sh" "$dist/Zorvik_QRCode-$version-windows7-8-x64.exe" \
+    "$dist/Zorvik_QRCode-$version-windows7-8-x64.zip"
+step "installer checks under Wine"
+
+echo "== Windows 7: the imports of the 7-8 package"
+python3 "$ROOT/tools/check-win7-imports.py" --self-test
+python3 "$ROOT/tools/check-win7-imports.py" "$dist/Zorvik_QRCode-$version-windows7-8-x64.zip"
+step "Windows 7 import check"
+rm -rf "$wines"
 echo "Windows checks passed."

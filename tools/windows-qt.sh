@@ -2,9 +2,11 @@
 # Provides Qt for Windows (mingw-w64, with the QR library) for a cross build, and prints its
 # prefix. Usage: windows-qt.sh 6|5 (Qt 6.4.2 for Windows 10-11, Qt 5.15.8 for Windows 7-8).
 # In this order: the prefix named by ZORVIK_WINDOWS_QT (Qt 6) or ZORVIK_WINDOWS_QT5 (Qt 5);
-# else the prebuilt archive from the shared folder beside the project, unpacked under build/
+# else the prebuilt archive from the shared folder beside the project, unpacked into /opt/zorvik
 # once its checksum matches; else built from Debian's own sources (said on screen: about 30
-# minutes for Qt 6, 15 for Qt 5, on two cores), also kept under build/.
+# minutes for Qt 6, 15 for Qt 5, on two cores), also kept in /opt/zorvik.
+# One fixed place for every clone: the linker orders a program's imports by the paths of the
+# import libraries, so Qt in another folder would give the Windows programs other bytes.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 case "${1:-}" in
@@ -30,7 +32,8 @@ esac
 major=$1
 name="qt$version-mingw-w64-x86_64"
 archive="$ROOT/../shared/windows-qt$major/$name.tar.xz"
-prefix="$ROOT/build/$name"
+qt_home=/opt/zorvik
+prefix="$qt_home/$name"
 
 usable() {
     [[ -f "$1/lib/cmake/Qt$major/Qt${major}Config.cmake" &&
@@ -50,15 +53,21 @@ if [[ -f "$prefix/.complete" ]] && usable "$prefix"; then
     echo "$prefix"
     exit 0
 fi
-rm -rf "$prefix"
-mkdir -p "$ROOT/build"
+mkdir -p "$qt_home"
 if [[ -f "$archive" ]] && echo "$sha256  $archive" | sha256sum --check --status; then
-    echo "Unpacking the prebuilt Qt $version for Windows into build/" >&2
-    tar -C "$ROOT/build" -xJf "$archive"
+    echo "Unpacking the prebuilt Qt $version for Windows into $qt_home" >&2
+    # Unpacked aside and moved into place, so that a run beside this one never sees half of it.
+    unpacked=$(mktemp -d "$qt_home/.unpack.XXXXXX")
+    tar -C "$unpacked" -xJf "$archive"
+    touch "$unpacked/$name/.complete"
+    rm -rf "$prefix"
+    mv -T "$unpacked/$name" "$prefix" 2>/dev/null || [[ -f "$prefix/.complete" ]]
+    rm -rf "$unpacked"
 else
     [[ -f "$archive" ]] && echo "$archive does not match its checksum: not used" >&2
-    echo "Building Qt $version for Windows from Debian's sources into build/:" \
+    echo "Building Qt $version for Windows from Debian's sources into $qt_home:" \
         "about $minutes minutes on two cores" >&2
+    rm -rf "$prefix"
     bash "$ROOT/tools/build-qt$major-mingw.sh" "$prefix" >&2
 fi
 usable "$prefix" || { echo "No usable Qt $major for Windows in $prefix" >&2; exit 1; }

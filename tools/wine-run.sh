@@ -5,7 +5,7 @@
 # those under build/ are used.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-qt="${ZORVIK_WINDOWS_QT:-$root/build/qt6.4.2-mingw-w64-x86_64}"
+qt="${ZORVIK_WINDOWS_QT:-/opt/zorvik/qt6.4.2-mingw-w64-x86_64}"
 export WINEPREFIX="${ZORVIK_WINE_PREFIX:-$root/build/wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 # Wine has its own search path for DLLs: Qt's and the compiler's runtime, as on a developer's PC.
