@@ -3,7 +3,7 @@
 # warnings as errors (and Windows' min/max macros), its unit tests run under Wine, its install
 # step laid out as a folder that runs on a PC with nothing installed, and that folder run end to
 # end under Wine in Xvfb, inside a network namespace with a LAN address and a default route; and
-# its NSIS installer run under Wine.
+# its packages made, the NSIS installer run under Wine.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
@@ -82,6 +82,10 @@ unshare -n bash -c "$(declare -f run_in_namespace); run_in_namespace \"\$@\"" _ 
     "$e2e_prefix" "$program_dir/Zorvik_QRCode.exe" "$ROOT/build/ci/tests/tst_endtoend"
 step "end to end under Wine"
 
-bash "$ROOT/tools/check-windows-installer.sh" "$windows"
+packages="$windows/packages"
+rm -rf "$packages"
+(cd "$windows" && cpack -G "ZIP;NSIS" -B "$packages" >/dev/null)
+package=$(basename "$(echo "$packages"/Zorvik_QRCode-*-windows10-11-x64.exe)" .exe)
+bash "$ROOT/tools/check-windows-installer.sh" "$packages/$package.exe" "$packages/$package.zip"
 step "installer under Wine"
 echo "Windows checks passed."
