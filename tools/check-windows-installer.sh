@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Runs a shipped Windows installer under 64-bit Wine in throw-away prefixes, as the Windows its
-# package is for (the name says which): it refuses the Windows below (Windows 7 for the Windows
-# 10-11 package, Vista for the Windows 7-8 one) and installs on its own (Windows 10; Windows 7
-# SP1) silently with its Start-menu shortcut, the files of the package's ZIP and its firewall
-# command; it refuses a newer installed version, and the Windows 7-8 package refuses to replace
-# the Windows 10-11 one on Windows 10; it upgrades over itself through the earlier uninstaller,
-# closes a running copy before replacing its files and leaves them alone when the copy cannot be
-# asked; and its uninstaller leaves nothing behind.
+# Runs a shipped Windows installer under 64-bit Wine in a throw-away prefix, as the Windows its
+# package is for (its name says which). It refuses the Windows below (Windows 7 for the Windows
+# 10-11 package, Vista for the Windows 7-8 one); on its own (Windows 10; Windows 7 SP1) it installs
+# silently the files of the package's ZIP, its Start-menu shortcut and its firewall rule, and ends
+# with 3 when the firewall command fails; it refuses a newer installed version, and the Windows 7-8
+# package the Windows 10-11 one on Windows 10; it upgrades over itself through the earlier
+# uninstaller, closes a running copy before replacing its files and leaves them alone when the
+# copy cannot be asked; and its uninstaller leaves nothing behind.
 # Usage: tools/check-windows-installer.sh INSTALLER.exe PACKAGE.zip   (the same package's ZIP)
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -32,7 +32,7 @@ version=${version%%-windows*}
 # The installed program listens on the fixed port: in a network namespace of its own it can
 # neither collide with anything else on this machine nor reach out of it.
 if [[ -z ${ZORVIK_INSTALLER_NETNS:-} ]]; then
-    ensure_packages nsis wine wine64 xvfb xauth xdotool iproute2 python3
+    ensure_packages wine wine64 gcc-mingw-w64-x86-64-posix xvfb xauth xdotool iproute2 python3
     exec unshare -n env ZORVIK_INSTALLER_NETNS=1 bash "$0" "$installer" "$zip"
 fi
 ip link set lo up
@@ -50,7 +50,8 @@ for entry in zipfile.ZipFile(sys.argv[1]).namelist():
 ' "$zip" | LC_ALL=C sort)
 [[ -n $packaged ]] || fail "$zip holds no files"
 
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# netsh: Wine's own unless a stand-in is put in its place (below).
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;netsh.exe=n,b"
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 display=$(free_display)
@@ -123,9 +124,14 @@ if [[ $home == win7 ]]; then
     windows "$home"
 fi
 
-# Over itself: the earlier installation's uninstaller runs in place first.
+# Over itself, with the firewall command failing (a stand-in netsh that exits with 1): the
+# earlier installation's uninstaller runs in place first, and the installation ends with 3.
+netsh="$drive/windows/system32/netsh.exe"
+cp "$netsh" "$work/netsh.exe"
+echo 'int main(void) { return 1; }' | x86_64-w64-mingw32-gcc-posix -x c -o "$netsh" -
 rc=$(run_installer)
-[[ $rc == 0 ]] || fail "the upgrade ended with $rc"
+mv "$work/netsh.exe" "$netsh"
+[[ $rc == 3 ]] || fail "the upgrade with a failing firewall command ended with $rc, not 3"
 grep -q 'Uninstall.exe\\" /S _?=C:\\\\Program Files\\\\Zorvik_QRCode' "$trace" ||
     fail "the upgrade did not run the installed uninstaller in place"
 installed_as_packaged || fail "after the upgrade the installed files differ from the package's"
