@@ -4,8 +4,8 @@
 if(NOT CPACK_GENERATOR STREQUAL "NSIS")
     return()
 endif()
-file(GLOB_RECURSE zorvik_files LIST_DIRECTORIES false RELATIVE "${CPACK_TEMPORARY_INSTALL_DIRECTORY}"
-     "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*")
+file(GLOB_RECURSE zorvik_files LIST_DIRECTORIES false RELATIVE "${CPACK_TEMPORARY_DIRECTORY}"
+     "${CPACK_TEMPORARY_DIRECTORY}/*")
 list(SORT zorvik_files)
 set(zorvik_delete "")
 set(zorvik_dirs "")
