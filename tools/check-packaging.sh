@@ -75,12 +75,16 @@ unshare -n bash -c "$(declare -f serve_packaged_key); serve_packaged_key \"\$@\"
 echo "== NSIS installer script"
 (cd "$ci" && cpack -G NSIS -B "$packages" >/dev/null)
 nsi=$(echo "$packages"/_CPack_Packages/*/NSIS/project.nsi)
-# The rule goes in with the program and leaves with the uninstaller.
+# The rule goes in with the program and leaves with the uninstaller: the sections call the
+# installer script's functions that run netsh.
 install_part=$(sed -n '/^Section "-Core installation"/,/^SectionEnd/p' "$nsi")
 uninstall_part=$(sed -n '/^Section "Uninstall"/,/^SectionEnd/p' "$nsi")
-grep -q "netsh advfirewall firewall add rule .*localport=10999 profile=private,domain" \
-    <<<"$install_part" || fail "the installer does not add the firewall rule"
-grep -q "netsh advfirewall firewall delete rule" <<<"$uninstall_part" ||
+function_body() { sed -n "/^Function $1\$/,/^FunctionEnd/p" "$ROOT/packaging/windows/installer.nsh"; }
+grep -q "Call zorvikAddFirewallRule" <<<"$install_part" &&
+    grep -q "netsh advfirewall firewall add rule .*localport=\${ZORVIK_PORT} profile=private,domain" \
+        <(function_body zorvikAddFirewallRule) || fail "the installer does not add the firewall rule"
+grep -q "Call un.zorvikBeforeRemoval" <<<"$uninstall_part" &&
+    grep -q "netsh advfirewall firewall delete rule" <(function_body un.zorvikBeforeRemoval) ||
     fail "the uninstaller does not remove the firewall rule"
 
 echo "== Windows resource script and application manifest (mingw-w64)"

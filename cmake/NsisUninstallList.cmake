@@ -1,0 +1,30 @@
+# CPack pre-build script: the NSIS uninstaller's list of files and folders to remove, in a fixed
+# order. CPack's own list follows the order in which the file system lists the staged folder,
+# which differs between machines, and the list is compiled into the installer.
+if(NOT CPACK_GENERATOR STREQUAL "NSIS")
+    return()
+endif()
+file(GLOB_RECURSE zorvik_files LIST_DIRECTORIES false RELATIVE "${CPACK_TEMPORARY_DIRECTORY}"
+     "${CPACK_TEMPORARY_DIRECTORY}/*")
+list(SORT zorvik_files)
+set(zorvik_delete "")
+set(zorvik_dirs "")
+foreach(file IN LISTS zorvik_files)
+    string(REPLACE "/" "\\" path "${file}")
+    string(APPEND zorvik_delete "  Delete \"$INSTDIR\\${path}\"\n")
+    get_filename_component(dir "${file}" DIRECTORY)
+    while(dir)
+        list(APPEND zorvik_dirs "${dir}")
+        get_filename_component(dir "${dir}" DIRECTORY)
+    endwhile()
+endforeach()
+# Inner folders first, so that each is empty when its turn comes.
+list(REMOVE_DUPLICATES zorvik_dirs)
+list(SORT zorvik_dirs ORDER DESCENDING)
+set(zorvik_rmdir "")
+foreach(dir IN LISTS zorvik_dirs)
+    string(REPLACE "/" "\\" path "${dir}")
+    string(APPEND zorvik_rmdir "  RMDir \"$INSTDIR\\${path}\"\n")
+endforeach()
+set(CPACK_NSIS_DELETE_FILES "${zorvik_delete}")
+set(CPACK_NSIS_DELETE_DIRECTORIES "${zorvik_rmdir}")
