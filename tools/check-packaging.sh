@@ -22,10 +22,9 @@ fail() {
     exit 1
 }
 
-echo "== Debian package"
-rm -rf "$packages"
-(cd "$ci" && cpack -G DEB -B "$packages" >/dev/null)
-deb=$(echo "$packages"/*.deb)
+echo "== Debian package (as released)"
+[[ -f $ROOT/dist/SHA256SUMS ]] || bash "$ROOT/tools/release.sh"
+deb=$(echo "$ROOT"/dist/*.deb)
 dpkg-deb -x "$deb" "$work/root"
 for path in usr/bin/Zorvik_QRCode usr/share/applications/Zorvik_QRCode.desktop \
     usr/share/icons/hicolor/256x256/apps/Zorvik_QRCode.png \

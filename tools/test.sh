@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the formatting, builds with warnings as errors and runs every
 # test: the unit tests under the address and undefined-behaviour sanitizers, short fuzz runs, the
-# whole suite, the packaging checks, the Qt 5 build's suite, and the Windows build (cross-built
-# with mingw-w64, its tests and the program run under Wine).
+# whole suite, the Qt 5 build's suite, then the release (tools/release.sh) checked as shipped:
+# the .deb, both Windows builds' unit tests and packages under Wine as the Windows each is for,
+# the Windows 7 imports, and a second release from a fresh clone that must give the same bytes.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" libzxing-dev xvfb xauth xdotool x11-utils imagemagick \
@@ -19,6 +20,11 @@ ctest --test-dir "$ROOT/build/sanitize" -L unit --output-on-failure
 bash "$ROOT/tools/fuzz-short.sh"
 echo "== All tests"
 ctest --test-dir "$ROOT/build/ci" --output-on-failure
-bash "$ROOT/tools/check-packaging.sh"
 bash "$ROOT/tools/test-qt5.sh"
+echo "== Release"
+release_started=$SECONDS
+bash "$ROOT/tools/release.sh"
+echo "   (release: $((SECONDS - release_started)) s)"
+bash "$ROOT/tools/check-packaging.sh"
 bash "$ROOT/tools/test-windows.sh"
+bash "$ROOT/tools/check-reproducible.sh"
