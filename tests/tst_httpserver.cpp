@@ -147,6 +147,8 @@ private slots:
     void acceptFailurePausesAndRecovers();
     void refusedAndFailedConnectionsLeaveNoDescriptor();
     void listeningErrorIsShownAndStops();
+    void portIsNotShared_data();
+    void portIsNotShared();
     void openConnectionsSurviveAnError();
     void eachAddressDisplacesOnlyItsOwn_data();
     void eachAddressDisplacesOnlyItsOwn();
@@ -487,6 +489,21 @@ void TestHttpServer::listeningErrorIsShownAndStops() {
     QCOMPARE(m_messages.first(),
              QStringLiteral("Server Error: %1").arg(int(QAbstractSocket::AddressInUseError)));
     QVERIFY(!server.isListening());
+}
+
+void TestHttpServer::portIsNotShared_data() {
+    QTest::addColumn<QHostAddress>("address");
+    QTest::newRow("IPv4 loopback") << QHostAddress(QHostAddress::LocalHost);
+    QTest::newRow("IPv6 loopback") << QHostAddress(QHostAddress::LocalHostIPv6);
+}
+
+// Another program asking to share the port on a narrower address would receive the requests
+// sent to that address; on Windows only a listener that holds its port exclusively refuses it.
+void TestHttpServer::portIsNotShared() {
+    QFETCH(QHostAddress, address);
+    startServer();
+    QTcpSocket intruder;
+    QVERIFY(!intruder.bind(address, m_server->serverPort(), QAbstractSocket::ReuseAddressHint));
 }
 
 void TestHttpServer::openConnectionsSurviveAnError() {
