@@ -1,6 +1,8 @@
 // Reading a regular file through one handle on Windows.
 #include "runtime/RegularFile.h"
 
+#include "runtime/ExtendedPath.h"
+
 #include <windows.h>
 
 namespace runtime {
@@ -35,7 +37,10 @@ RegularFileRead readRegularFile(const std::filesystem::path& path, std::uint64_t
     using Outcome = RegularFileRead::Outcome;
     // Others may go on reading, writing, renaming or deleting it: the user's key is only read.
     // A folder does not open without backup semantics; a device opens, and is refused below.
-    const Handle file(::CreateFileW(path.c_str(), GENERIC_READ,
+    // The extended form, as Qt uses for its own calls: without it a path beyond 259 characters
+    // fails unless the system's long-path policy is on, which Windows 7 and 8 do not have.
+    const std::wstring name = extendedPath(path.native());
+    const Handle file(::CreateFileW(name.c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE)

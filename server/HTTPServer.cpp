@@ -1,6 +1,7 @@
 // The key server's listening socket.
 #include "server/HTTPServer.h"
 
+#include "runtime/ExclusiveListener.h"
 #include "runtime/Services.h"
 #include "runtime/SocketDescriptor.h"
 #include "server/HTTPConnection.h"
@@ -15,12 +16,10 @@
 namespace server {
 
 namespace {
-#if QT_VERSION >= QT_VERSION_CHECK(6, 3, 0)
 // Room for a burst of clients arriving together before the event loop accepts them, so that a
-// flood does not crowd the phone's connection out of the system's queue; older Qt has no setter
-// and keeps its own 50.
-constexpr int kListenBacklog = 1024;
-#endif
+// flood does not crowd the phone's connection out of the system's queue; on Linux, Qt before 6.3
+// has no setter and keeps its own 50.
+[[maybe_unused]] constexpr int kListenBacklog = 1024;
 // Clients accepted in one pass of the event loop. Bounded, so that a flood of newcomers cannot
 // starve the open connections; a newcomer with no room costs little, so many fit in a pass.
 constexpr int kAcceptsPerPass = 64;
@@ -44,6 +43,24 @@ QHostAddress peerOf(qintptr descriptor) {
     }
     return {};
 }
+
+#ifdef Q_OS_WIN
+QAbstractSocket::SocketError socketErrorOf(runtime::ExclusiveListener::Failure failure) {
+    using Failure = runtime::ExclusiveListener::Failure;
+    switch (failure) {
+    case Failure::AddressInUse:
+        return QAbstractSocket::AddressInUseError;
+    case Failure::Access:
+        return QAbstractSocket::SocketAccessError;
+    case Failure::OutOfResources:
+        return QAbstractSocket::SocketResourceError;
+    case Failure::None:
+    case Failure::Other:
+        break;
+    }
+    return QAbstractSocket::UnknownSocketError;
+}
+#endif
 
 } // namespace
 
@@ -73,7 +90,18 @@ void HTTPServer::setLocalInterfaces(const QList<runtime::InterfaceInfo>& interfa
 }
 
 void HTTPServer::Listen() {
-    if (listen(QHostAddress::Any, m_port)) {
+#ifdef Q_OS_WIN
+    // Qt's listener shares its port: another program binding the LAN address with SO_REUSEADDR
+    // would take the phone's requests. The server's own socket holds the port exclusively.
+    const runtime::ExclusiveListener own = runtime::listenExclusively(m_port, kListenBacklog);
+    if (own.descriptor >= 0 && !setSocketDescriptor(own.descriptor))
+        runtime::SocketDescriptor::close(own.descriptor);
+    const qint64 code = own.descriptor >= 0 ? serverError() : socketErrorOf(own.failure);
+#else
+    listen(QHostAddress::Any, m_port);
+    const qint64 code = serverError();
+#endif
+    if (isListening()) {
         // The server accepts for itself. Qt's listening socket keeps the first error it ever
         // met, so once an accept has found no client waiting it reports a later failure (out
         // of descriptors) as "try again" without a signal, and its event loop spins on it.
@@ -82,7 +110,6 @@ void HTTPServer::Listen() {
         connect(m_acceptNotifier, &QSocketNotifier::activated, this, &HTTPServer::acceptWaiting);
         return;
     }
-    const qint64 code = serverError();
     // Reported from the event loop, so the window finishes opening behind the message box.
     QMetaObject::invokeMethod(
         this, [this, code] { Error(code); }, Qt::QueuedConnection);

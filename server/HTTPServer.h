@@ -84,8 +84,9 @@ public:
     void setMinimumSocketsAvailable(int count) { m_minimumSockets = count; }
     int minimumSocketsAvailable() const { return m_minimumSockets; }
 
-    /// Starts listening on the port, on every interface, IPv4 and IPv6. A failure is reported
-    /// through Error() once control is back in the event loop.
+    /// Starts listening on the port, on every interface, IPv4 and IPv6, with the port held for
+    /// this server alone. A failure is reported through Error() once control is back in the
+    /// event loop.
     void Listen();
 
     /// Stops accepting clients; open connections are left alone.

@@ -147,6 +147,8 @@ private slots:
     void acceptFailurePausesAndRecovers();
     void refusedAndFailedConnectionsLeaveNoDescriptor();
     void listeningErrorIsShownAndStops();
+    void portIsNotShared_data();
+    void portIsNotShared();
     void openConnectionsSurviveAnError();
     void eachAddressDisplacesOnlyItsOwn_data();
     void eachAddressDisplacesOnlyItsOwn();
@@ -487,6 +489,22 @@ void TestHttpServer::listeningErrorIsShownAndStops() {
     QCOMPARE(m_messages.first(),
              QStringLiteral("Server Error: %1").arg(int(QAbstractSocket::AddressInUseError)));
     QVERIFY(!server.isListening());
+}
+
+void TestHttpServer::portIsNotShared_data() {
+    QTest::addColumn<QString>("address");
+    QTest::newRow("IPv4 loopback") << "127.0.0.1";
+    QTest::newRow("IPv6 loopback") << "::1";
+}
+
+// Another program asking to share the port on a narrower address would receive the requests
+// sent to that address; on Windows only a listener that holds its port exclusively refuses it.
+void TestHttpServer::portIsNotShared() {
+    QFETCH(QString, address);
+    startServer();
+    QTcpSocket intruder;
+    QVERIFY(!intruder.bind(QHostAddress(address), m_server->serverPort(),
+                           QAbstractSocket::ReuseAddressHint));
 }
 
 void TestHttpServer::openConnectionsSurviveAnError() {

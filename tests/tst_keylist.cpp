@@ -6,6 +6,23 @@
 #include <QFile>
 #include <QTest>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace {
+
+// Whether this Windows program runs under Wine, which tells its own version through ntdll.
+bool underWine() {
+#ifdef Q_OS_WIN
+    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
 class TestKeyList : public QObject {
     Q_OBJECT
 
@@ -75,11 +92,15 @@ void TestKeyList::walkKeepsFolderOrderAndFilters() {
 }
 
 // Ten thousand entries, as some users keep: listed in the folder's own order. A walk that reads
-// the folder again for each entry takes minutes here and runs into the test's time limit.
+// the folder again for each entry takes minutes here and runs into the test's time limit. Wine
+// looks through the whole folder for every file made in it (it matches names in any letter case),
+// so there half as many take a quarter of the time to make, and such a walk still takes minutes:
+// Wine lists a folder many times slower.
 void TestKeyList::largeFolderInOneWalk() {
+    const int entries = underWine() ? 5000 : 10000;
     TestKeyFolder folder;
     QStringList expected;
-    for (int i = 0; i < 10000; ++i) {
+    for (int i = 0; i < entries; ++i) {
         const QString name = QStringLiteral("k%1.%2").arg(i).arg(i % 10 == 0 ? "126.key" : "txt");
         QFile file(folder.keys() + QLatin1Char('/') + name);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -89,7 +110,7 @@ void TestKeyList::largeFolderInOneWalk() {
     for (const QString& name : enumerated)
         if (name.endsWith(QLatin1String(".126.key")))
             expected << name;
-    QCOMPARE(expected.size(), 1000);
+    QCOMPARE(expected.size(), entries / 10);
     QCOMPARE(keys::collectKeys(folder.keysItem(), 2026), expected);
 }
 

@@ -1,4 +1,5 @@
 // The key server's answers, byte for byte, to every kind of request the phone or others send.
+#include "runtime/ExtendedPath.h"
 #include "runtime/RegularFile.h"
 #include "runtime/Services.h"
 #include "server/RequestHandler.h"
@@ -45,6 +46,8 @@ private slots:
     void replies_data();
     void replies();
     void fifoFailsWithoutBlocking();
+    void keyPathInExtendedForm_data();
+    void keyPathInExtendedForm();
 
 private:
     TestKeyFolder m_folder;
@@ -211,6 +214,37 @@ void TestRequestHandler::fifoFailsWithoutBlocking() {
         runtime::readRegularFile(fifo.nativePath(), RequestHandler::kMaxKeyFileBytes);
     QVERIFY(read.outcome == runtime::RegularFileRead::Outcome::NotRegular);
 #endif
+}
+
+// Windows opens a key file under a path of any length only in the extended form, which the
+// system takes as it stands: Wine opens long paths either way, so the form itself is checked.
+void TestRequestHandler::keyPathInExtendedForm_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("extended");
+    // clang-format off
+    QTest::newRow("drive, forward slashes") << "C:/Users/Zoë/Documents/KELVANOR2/Clefs2/a.126.key" << R"(\\?\C:\Users\Zoë\Documents\KELVANOR2\Clefs2\a.126.key)";
+    QTest::newRow("drive, backslashes") << R"(c:\a\b.key)" << R"(\\?\c:\a\b.key)";
+    QTest::newRow("repeated and trailing separators") << "C://a\\/b/" << R"(\\?\C:\a\b)";
+    QTest::newRow("dot and dot-dot") << "C:/a/./b/../c/." << R"(\\?\C:\a\c)";
+    QTest::newRow("dot-dot never above the drive") << "C:/a/../../b" << R"(\\?\C:\b)";
+    QTest::newRow("drive root") << "D:/" << R"(\\?\D:\)";
+    QTest::newRow("share, forward slashes") << "//server/share/a/b.key" << R"(\\?\UNC\server\share\a\b.key)";
+    QTest::newRow("share, backslashes") << R"(\\server\share\a)" << R"(\\?\UNC\server\share\a)";
+    QTest::newRow("dot-dot never above the share") << "//server/share/../a" << R"(\\?\UNC\server\share\a)";
+    QTest::newRow("already extended") << R"(\\?\C:\a\..\b)" << R"(\\?\C:\a\..\b)";
+    QTest::newRow("device") << R"(\\.\pipe\a)" << R"(\\.\pipe\a)";
+    QTest::newRow("server without share") << "//server/" << "//server/";
+    QTest::newRow("relative") << "a/b" << "a/b";
+    QTest::newRow("drive-relative") << "C:a" << "C:a";
+    QTest::newRow("rooted, no drive") << R"(\a\b)" << R"(\a\b)";
+    QTest::newRow("empty") << "" << "";
+    // clang-format on
+}
+
+void TestRequestHandler::keyPathInExtendedForm() {
+    QFETCH(QString, path);
+    QFETCH(QString, extended);
+    QCOMPARE(QString::fromStdWString(runtime::extendedPath(path.toStdWString())), extended);
 }
 
 QTEST_GUILESS_MAIN(TestRequestHandler)
