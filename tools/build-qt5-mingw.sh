@@ -52,36 +52,8 @@ export PATH=$TC:$PATH
 
 # ---------------------------------------------------------------- sources (private apt)
 log "sources from Debian's source index (private apt configuration)"
-APT=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$WORK/apt"
-     -o "Dir::State::Lists=$WORK/apt/lists" -o "Dir::Cache=$WORK/apt/cache")
-mkdir -p "$WORK/apt/lists/partial" "$WORK/apt/cache/archives/partial" "$WORK/src"
-mirror=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null)
-[[ -n $mirror ]] || mirror=$(awk '/^deb / {print $2; exit}' /etc/apt/sources.list)
-cat > "$WORK/apt/src.sources" <<EOF
-Types: deb-src
-URIs: $mirror
-Suites: bookworm
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-EOF
-# A source that cannot be fetched ends the build at once, saying which: apt itself would only
-# warn about an index it could not fetch and fail later with a less helpful message.
-fetch_failed() {
-    echo "build-qt5-mingw: cannot fetch $1 from $mirror (Debian's source index); stopping" >&2
-    exit 1
-}
-ls "$WORK"/apt/lists/*Sources* >/dev/null 2>&1 ||
-    apt-get "${APT[@]}" -o Acquire::Retries=1 --error-on=any update || fetch_failed "the source index"
-ls "$WORK"/apt/lists/*Sources* >/dev/null 2>&1 || fetch_failed "the source index"
-cd "$WORK/src"
-[[ -f qtbase-opensource-src_${QT_DEBVER}.dsc ]] ||
-    apt-get "${APT[@]}" source --download-only "qtbase-opensource-src=$QT_DEBVER" ||
-    fetch_failed "qtbase-opensource-src $QT_DEBVER"
-# Only the upstream (.orig) tarball of the QR library is needed; its Debian tarball may be
-# missing on the mirror, so a partial download is accepted if the .orig is there.
-[[ -f qr-code-generator_1.8.0.orig.tar.gz ]] ||
-    apt-get "${APT[@]}" source --download-only qr-code-generator || true
-[[ -f qr-code-generator_1.8.0.orig.tar.gz ]] || fetch_failed "qr-code-generator 1.8.0"
+source "$HERE/debian-sources.sh"
+fetch_sources "qtbase-opensource-src=$QT_DEBVER" "qtbase-opensource-src_${QT_DEBVER}.dsc"
 
 QTSRC=$WORK/src/qtbase-everywhere-src-$QT_VERSION
 if [[ ! -f $QTSRC/.patched ]]; then
