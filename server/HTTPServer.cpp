@@ -1,7 +1,6 @@
 // The key server's listening socket.
 #include "server/HTTPServer.h"
 
-#include "runtime/Services.h"
 #include "runtime/SocketDescriptor.h"
 #include "server/HTTPConnection.h"
 #include "server/KeyReads.h"
@@ -10,6 +9,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 
 namespace server {
@@ -47,10 +47,13 @@ QHostAddress peerOf(qintptr descriptor) {
 
 } // namespace
 
-HTTPServer::HTTPServer(KeySource source, QObject* parent, ServerLimits limits, PeerRule peerRule,
-                       KeyFileReader reader, Acceptor accept)
+HTTPServer::HTTPServer(KeySource source, UserNotices notices, QObject* parent,
+                       ServerLimits limits, PeerRule peerRule, KeyFileReader reader,
+                       Acceptor accept)
     : QTcpServer(parent)
-    , m_handler(std::make_shared<const RequestHandler>(std::move(source), std::move(reader)))
+    , m_messageBox(std::move(notices.messageBox))
+    , m_handler(std::make_shared<const RequestHandler>(std::move(source), std::move(reader),
+                                                       std::move(notices.alert)))
     , m_reads(new KeyReads(m_handler, this))
     , m_limits(limits)
     , m_peerRule(std::move(peerRule))
@@ -82,10 +85,10 @@ void HTTPServer::Listen() {
         connect(m_acceptNotifier, &QSocketNotifier::activated, this, &HTTPServer::acceptWaiting);
         return;
     }
-    const qint64 code = serverError();
+    const QAbstractSocket::SocketError error = serverError();
     // Reported from the event loop, so the window finishes opening behind the message box.
     QMetaObject::invokeMethod(
-        this, [this, code] { Error(code); }, Qt::QueuedConnection);
+        this, [this, error] { Error(error); }, Qt::QueuedConnection);
 }
 
 void HTTPServer::StopListening() {
@@ -99,8 +102,13 @@ HTTPConnection* HTTPServer::AddSocket() {
     return new HTTPConnection(m_handler, m_limits.idleTimeout, m_reads, this);
 }
 
-void HTTPServer::Error(qint64 code) {
-    runtime::Services::messageBox(QStringLiteral("Server Error: ") + QString::number(code));
+void HTTPServer::Error(QAbstractSocket::SocketError error) {
+    emit listenFailed(error);
+    const QString text = QStringLiteral("Server Error: ") + QString::number(error);
+    if (m_messageBox)
+        m_messageBox(text, error);
+    else
+        std::fprintf(stderr, "%s\n", text.toUtf8().constData());
     StopListening();
 }
 
@@ -110,6 +118,8 @@ void HTTPServer::incomingConnection(qintptr socketDescriptor) {
     // and little work however fast the newcomers come.
     const QHostAddress peer = peerOf(socketDescriptor);
     const bool allowed = m_peerRule ? m_peerRule(peer) : LocalPeer::allowsOnLink(peer, m_onLink);
+    if (!peer.isNull() && !allowed)
+        emit deviceEvent({DeviceEvent::Outcome::Refused, {}, peer});
     if (peer.isNull() || !allowed || !makeRoom(peer)) {
         runtime::SocketDescriptor::close(socketDescriptor);
         return;
@@ -122,6 +132,10 @@ void HTTPServer::incomingConnection(qintptr socketDescriptor) {
     m_byPeer[peer].push_back(connection);
     m_peerOf.insert(connection, peer);
     connect(connection, &QObject::destroyed, this, [this, connection] { forget(connection); });
+    connect(connection, &HTTPConnection::answered, this,
+            [this, peer](DeviceEvent::Outcome outcome, const QByteArray& keyName) {
+                emit deviceEvent({outcome, keyName, peer});
+            });
     emit connectionAdded(connection);
 }
 
