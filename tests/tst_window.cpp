@@ -425,7 +425,7 @@ void TestWindow::listenErrorExplained() {
     // Failures the test cannot cause are reported the way the server reports them.
     if (!portTaken) {
         QVERIFY(window.mServer->isListening());
-        window.mServer->Error(code);
+        window.mServer->Error(QAbstractSocket::SocketError(code));
     }
 
     QTRY_VERIFY(watch.shown);
