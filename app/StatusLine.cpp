@@ -25,8 +25,7 @@ StatusLine::StatusLine(std::chrono::milliseconds interval, QWidget* parent)
           interval, [this](int others) { show(others); }, this)) {
     setText(waiting());
     setAccessibleName(waiting());
-    setAccessibleDescription(
-        QStringLiteral("Dernier échange entre un appareil et ce programme"));
+    setAccessibleDescription(QStringLiteral("Dernier échange entre un appareil et ce programme"));
 }
 
 void StatusLine::report(const server::DeviceEvent& event) {
@@ -51,8 +50,7 @@ QString StatusLine::describeLatest() const {
     const QString peer = m_latest.peer.toString();
     switch (m_latest.outcome) {
     case Outcome::KeySent:
-        return QStringLiteral("%1 – Clef %2 envoyée à %3.")
-            .arg(at, quoted(m_latest.keyName), peer);
+        return QStringLiteral("%1 – Clef %2 envoyée à %3.").arg(at, quoted(m_latest.keyName), peer);
     case Outcome::NotSelected:
         return QStringLiteral("%1 – %2 a demandé %3, qui n'est pas la clef choisie : scannez de "
                               "nouveau le code affiché.")

@@ -125,9 +125,10 @@ void Window1::CreateControls0() {
     connect(popup, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &Window1::PopupMenu1_Change);
 
-    QLabel* label1 = addLabel(
-        new QLabel(content), "Label1", QRect(20, 11, 382, 20),
-        QStringLiteral("Clef de signature à installer dans votre tablette ou téléphone :"), 0, false);
+    QLabel* label1 =
+        addLabel(new QLabel(content), "Label1", QRect(20, 11, 382, 20),
+                 QStringLiteral("Clef de signature à installer dans votre tablette ou téléphone :"),
+                 0, false);
     // Assistive technology names the list by the instruction beside it.
     label1->setBuddy(popup);
     addLabel(new QLabel(content), "Label2", QRect(20, 43, 754, 54),
@@ -221,18 +222,16 @@ void Window1::Event_Open() {
     fkeyfolderpath = keys::keysFolder(m_options.documents());
 
     delete mServer;
-    mServer = new server::HTTPServer(
-        server::KeySource{
-            [this] { return PopupMenu1()->currentText(); },
-            [this] { return fkeyfolderpath; },
-        },
-        server::UserNotices{
-            [alert = m_alert] { alert->sound(); },
-            [this](const QString& text, QAbstractSocket::SocketError error) {
-                showListenError(text, error);
-            },
-        },
-        this, m_options.limits);
+    server::UserNotices notices;
+    notices.alert = [alert = m_alert] { alert->sound(); };
+    notices.messageBox = [this](const QString& text, QAbstractSocket::SocketError error) {
+        showListenError(text, error);
+    };
+    mServer = new server::HTTPServer(server::KeySource{
+                                         [this] { return PopupMenu1()->currentText(); },
+                                         [this] { return fkeyfolderpath; },
+                                     },
+                                     std::move(notices), this, m_options.limits);
     connect(mServer, &server::HTTPServer::deviceEvent, status(), &StatusLine::report);
     connect(mServer, &server::HTTPServer::listenFailed, status(), &StatusLine::reportStopped);
     mServer->setPort(m_options.port);

@@ -47,9 +47,8 @@ QHostAddress peerOf(qintptr descriptor) {
 
 } // namespace
 
-HTTPServer::HTTPServer(KeySource source, UserNotices notices, QObject* parent,
-                       ServerLimits limits, PeerRule peerRule, KeyFileReader reader,
-                       Acceptor accept)
+HTTPServer::HTTPServer(KeySource source, UserNotices notices, QObject* parent, ServerLimits limits,
+                       PeerRule peerRule, KeyFileReader reader, Acceptor accept)
     : QTcpServer(parent)
     , m_messageBox(std::move(notices.messageBox))
     , m_handler(std::make_shared<const RequestHandler>(std::move(source), std::move(reader),

@@ -77,8 +77,7 @@ public:
     /// with the subnets of the interfaces last given to setLocalInterfaces(). `reader` reads key
     /// files, on a worker thread; empty: the file system's own.
     explicit HTTPServer(KeySource source, UserNotices notices, QObject* parent = nullptr,
-                        ServerLimits limits = {},
-                        PeerRule peerRule = {}, KeyFileReader reader = {},
+                        ServerLimits limits = {}, PeerRule peerRule = {}, KeyFileReader reader = {},
                         Acceptor accept = &runtime::SocketDescriptor::accept);
     ~HTTPServer() override;
 

@@ -90,8 +90,7 @@ qsizetype keyTextLength(const QByteArray& text) {
 
 } // namespace
 
-RequestHandler::RequestHandler(KeySource source, KeyFileReader reader,
-                               std::function<void()> alert)
+RequestHandler::RequestHandler(KeySource source, KeyFileReader reader, std::function<void()> alert)
     : m_source(std::move(source))
     , m_reader(std::move(reader))
     , m_alert(std::move(alert)) {}

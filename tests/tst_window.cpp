@@ -3,11 +3,13 @@
 #include "app/Canvas.h"
 #include "app/MainMenuBar.h"
 #include "app/Startup.h"
+#include "app/StatusLine.h"
 #include "app/Window1.h"
 #include "pairing/PairingPayload.h"
 #include "support/QrDecode.h"
 #include "support/TestKeyFolder.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
@@ -17,20 +19,41 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
+
+#ifdef Q_OS_LINUX
+#include <sched.h>
+#endif
 
 namespace {
+
+using namespace std::chrono_literals;
+
+// Inside the test's own network namespace, an address of this computer that is off every
+// subnet the server counts as local (a /8 is wider than any it takes for one).
+const QHostAddress kOffLan(QStringLiteral("198.51.100.7"));
+
+int g_statusAnnouncements = 0;
+void countStatusAnnouncements(QAccessibleEvent* event) {
+    g_statusAnnouncements +=
+        event->type() == QAccessible::NameChanged && qobject_cast<StatusLine*>(event->object());
+}
 
 const QString kAddress = QStringLiteral("192.168.1.20");
 
@@ -123,6 +146,8 @@ private slots:
     void codeFollowsAddress_data();
     void codeFollowsAddress();
     void codeFollowsPixelRatio();
+    void statusLine_data();
+    void statusLine();
     void listenErrorExplained_data();
     void listenErrorExplained();
     void closingQuitsWithZero();
@@ -167,6 +192,7 @@ void TestWindow::controlGeometry_data() {
     QTest::newRow("Label1") << "Label1" << QRect(20, 11, 382, 20);
     QTest::newRow("Label2") << "Label2" << QRect(20, 43, 754, 54);
     QTest::newRow("version") << "version" << QRect(20, 316, 262, 20);
+    QTest::newRow("status") << "status" << QRect(300, 316, 486, 20);
 }
 
 void TestWindow::controlGeometry() {
@@ -179,6 +205,8 @@ void TestWindow::controlGeometry() {
     QVERIFY(control);
     QCOMPARE(control->geometry(), geometry);
     QCOMPARE(control->parentWidget(), window.centralWidget());
+    if (auto* label = qobject_cast<QLabel*>(control))
+        QCOMPARE(label->alignment(), Qt::AlignLeft | Qt::AlignTop);
 }
 
 void TestWindow::fixedSizeWindow() {
@@ -391,6 +419,73 @@ void TestWindow::codeFollowsPixelRatio() {
     }
 }
 
+void TestWindow::statusLine_data() {
+    QTest::addColumn<QHostAddress>("from");
+    QTest::addColumn<bool>("selected"); // whether the device asks for the selected key
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("bells");
+    const QString at = QStringLiteral("^\\d\\d:\\d\\d:\\d\\d – ");
+    QTest::newRow("key sent") << QHostAddress(QHostAddress::LocalHost) << true << 1
+                              << at + "Clef « one.126.key » envoyée à 127.0.0.1\\.$" << 1;
+    QTest::newRow("-4: a code scanned before the selection changed")
+        << QHostAddress(QHostAddress::LocalHost) << false << 1
+        << at + "127.0.0.1 a demandé « two.127.key », qui n'est pas la clef choisie" << 1;
+    QTest::newRow("refused: off the local network")
+        << kOffLan << true << 1 << at + "198.51.100.7 refusé : il n'est pas sur le réseau local"
+        << 0;
+    QTest::newRow("a burst of 1000 shows its last and counts the others")
+        << QHostAddress(QHostAddress::LocalHost) << false << 1000
+        << "qui n'est pas la clef choisie : scannez de nouveau le code affiché\\. \\(et 999 "
+           "autres échanges\\)$"
+        << 1;
+}
+
+// What the last device did, at once after a quiet spell; a flood neither drives the line nor
+// the alert.
+void TestWindow::statusLine() {
+    QFETCH(QHostAddress, from);
+    QFETCH(bool, selected);
+    QFETCH(int, requests);
+    QFETCH(QString, shown);
+    QFETCH(int, bells);
+    if (!QTcpSocket().bind(from))
+        QSKIP("the test's own network namespace needs root");
+    TestKeyFolder folder;
+    folder.addKey(QStringLiteral("one.126.key"));
+    folder.addKey(QStringLiteral("two.127.key"));
+    Window1Options options = optionsFor(folder.documents());
+    int rung = 0;
+    options.bell = [&rung] { ++rung; };
+    // Long enough that a stalled machine cannot split the burst.
+    options.burstInterval = 2s;
+    Window1 window(options);
+    window.open();
+    window.PopupMenu1()->setCurrentText(QStringLiteral("one.126.key"));
+    const QByteArray key = selected ? "one.126.key" : "two.127.key";
+    QVERIFY(window.status()->fullText().startsWith(QStringLiteral("En attente")));
+    g_statusAnnouncements = 0;
+    QElapsedTimer burst;
+    burst.start();
+    for (int sent = 0; sent < requests;) {
+        std::vector<std::unique_ptr<QTcpSocket>> wave;
+        for (; sent < requests && wave.size() < 50; ++sent) {
+            auto& socket = wave.emplace_back(std::make_unique<QTcpSocket>());
+            QVERIFY(socket->bind(from));
+            socket->connectToHost(from, window.mServer->serverPort());
+            socket->write("GET /" + key + " HTTP/1.1\r\n\r\n");
+        }
+        QTRY_VERIFY(std::all_of(wave.begin(), wave.end(), [](const auto& socket) {
+            return socket->state() == QAbstractSocket::UnconnectedState;
+        }));
+    }
+    const QRegularExpression expected(shown);
+    QTRY_VERIFY2(expected.match(window.status()->fullText()).hasMatch(),
+                 qPrintable(window.status()->fullText()));
+    QCOMPARE(rung, bells);
+    QVERIFY(g_statusAnnouncements <= 2 + burst.elapsed() / 2000);
+}
+
 void TestWindow::listenErrorExplained_data() {
     QTest::addColumn<bool>("portTaken");
     QTest::addColumn<int>("code");
@@ -433,6 +528,7 @@ void TestWindow::listenErrorExplained() {
     QVERIFY2(watch.shown->informativeText.contains(advice),
              qPrintable(watch.shown->informativeText));
     QVERIFY(!window.mServer->isListening());
+    QVERIFY(window.status()->fullText().contains(QStringLiteral("Serveur arrêté")));
     QTest::qWait(50);
     QCOMPARE(watch.count, 1);
 }
@@ -450,6 +546,12 @@ void TestWindow::closingQuitsWithZero() {
 }
 
 int main(int argc, char** argv) {
+#ifdef Q_OS_LINUX
+    // A network of the test's own, where a peer can come from off the local network.
+    if (::unshare(CLONE_NEWNET) == 0 &&
+        std::system("ip link set lo up && ip addr add 198.51.100.7/8 dev lo") != 0)
+        return 1;
+#endif
     // Two screens, the second at 150 %, so a window can be moved to another pixel ratio.
     QTemporaryDir config;
     const QString screens = config.filePath(QStringLiteral("screens.json"));
@@ -462,6 +564,8 @@ int main(int argc, char** argv) {
     file.close();
     qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(screens));
     std::unique_ptr<App> app(NewAppInstance(argc, argv));
+    QAccessible::installUpdateHandler(&countStatusAnnouncements);
+    QAccessible::setActive(true);
     TestWindow test;
     return QTest::qExec(&test, argc, argv);
 }
