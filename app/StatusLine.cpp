@@ -41,42 +41,41 @@ void StatusLine::reportStopped(QAbstractSocket::SocketError error) {
     m_updates->post();
 }
 
+// Short enough for the line's width with an IPv4 address and a usual key name; longer ones are
+// shortened on screen, never for assistive technology.
 QString StatusLine::describeLatest() const {
     const QString at = m_latestAt.toString(QStringLiteral("HH:mm:ss"));
     if (m_stoppedBy)
-        return QStringLiteral("%1 – Serveur arrêté (Server Error: %2) : plus aucun appareil ne "
-                              "peut recevoir la clef.")
+        return QStringLiteral("%1 – Serveur arrêté (Server Error: %2) : plus aucun appareil "
+                              "n'est servi.")
             .arg(at, QString::number(*m_stoppedBy));
     const QString peer = m_latest.peer.toString();
+    // One arg() for all: a key name is the device's own text and may hold a "%1".
     switch (m_latest.outcome) {
     case Outcome::KeySent:
         return QStringLiteral("%1 – Clef %2 envoyée à %3.").arg(at, quoted(m_latest.keyName), peer);
     case Outcome::NotSelected:
-        return QStringLiteral("%1 – %2 a demandé %3, qui n'est pas la clef choisie : scannez de "
-                              "nouveau le code affiché.")
+        // Most likely a code scanned before the selection changed.
+        return QStringLiteral("%1 – %2 : %3 n'est pas la clef choisie, rescannez.")
             .arg(at, peer, quoted(m_latest.keyName));
     case Outcome::Refused:
-        return QStringLiteral("%1 – %2 refusé : il n'est pas sur le réseau local de cet "
-                              "ordinateur. Reliez le téléphone au même réseau.")
+        return QStringLiteral("%1 – %2 refusé : le téléphone doit être sur le même réseau.")
             .arg(at, peer);
     default:
         break;
     }
     // Every other reply is an error the device was told in these very words.
-    const QString asked =
-        m_latest.keyName.isEmpty() ? QString() : QStringLiteral(", ") + quoted(m_latest.keyName);
-    // One arg() for all: a key name is the device's own text and may hold a "%1".
-    return QStringLiteral("%1 – %2%3 : %4 (erreur %5)")
-        .arg(at, peer, asked, server::RequestHandler::errorWords(m_latest.outcome),
+    return QStringLiteral("%1 – %2 : %3 (%4)")
+        .arg(at, peer, server::RequestHandler::errorWords(m_latest.outcome),
              QString::number(server::RequestHandler::errorNumber(m_latest.outcome)));
 }
 
 void StatusLine::show(int others) {
     QString text = describeLatest();
     if (others == 1)
-        text += QStringLiteral(" (et 1 autre échange)");
+        text += QStringLiteral(" (et 1 autre)");
     else if (others > 1)
-        text += QStringLiteral(" (et %1 autres échanges)").arg(others);
+        text += QStringLiteral(" (et %1 autres)").arg(others);
     // Assistive technology reads the whole line, and the change of its name is what a screen
     // reader announces; the eye gets the whole line in a tooltip when it is shortened.
     setAccessibleName(text);
