@@ -445,6 +445,8 @@ void TestHttpServer::refusedAndFailedConnectionsLeaveNoDescriptor() {
     startServer(server::ServerLimits{10s, 2}, [outsider](const QHostAddress& peer) {
         return !peer.isEqual(outsider, QHostAddress::TolerantConversion);
     });
+    qRegisterMetaType<server::DeviceEvent>();
+    QSignalSpy events(m_server.get(), &HTTPServer::deviceEvent);
     // The first round lets Qt make the helpers it creates once per process; the second counts.
     int before = 0;
     const quint64 beeps = m_beeps;
@@ -472,6 +474,13 @@ void TestHttpServer::refusedAndFailedConnectionsLeaveNoDescriptor() {
     }
     QTRY_COMPARE(openHandles(), before);
     QCOMPARE(m_beeps, beeps);
+    // The user hears of the refused peer, once a round, not of those turned away at the bound.
+    QCOMPARE(events.size(), 2);
+    for (const QList<QVariant>& event : events) {
+        const auto refused = event.first().value<server::DeviceEvent>();
+        QCOMPARE(refused.outcome, server::DeviceEvent::Outcome::Refused);
+        QCOMPARE(refused.peer, outsider);
+    }
 }
 
 void TestHttpServer::listeningErrorIsShownAndStops() {
