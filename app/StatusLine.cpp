@@ -82,4 +82,5 @@ void StatusLine::show(int others) {
     const QString shown = fontMetrics().elidedText(text, Qt::ElideMiddle, width());
     setText(shown);
     setToolTip(shown == text ? QString() : text);
+    emit changed(text);
 }

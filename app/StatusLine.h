@@ -32,6 +32,11 @@ public:
     /// shortened to the line's width when it does not fit.
     QString fullText() const { return accessibleName(); }
 
+signals:
+    /// The line now says `text` (in full): at once after a quiet spell, then at most once per
+    /// interval.
+    void changed(const QString& text);
+
 private:
     void show(int others);
     QString describeLatest() const;
