@@ -9,6 +9,7 @@
 #include <QIcon>
 #include <QMessageBox>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -52,9 +53,8 @@ App* NewAppInstance(int& argc, char** argv) {
     // The program takes no arguments: the toolkit sees only the program's name, so none of its
     // own options (-reverse, -qwindowtitle, -style...) changes the window. Both must outlive
     // the application object.
-    static char fallbackName[] = "Zorvik_QRCode";
-    static int nameOnlyCount = 1;
-    static char* nameOnly[] = {argc > 0 && argv[0] ? argv[0] : fallbackName, nullptr};
+    static int nameOnlyCount = std::min(argc, 1);
+    static char* nameOnly[] = {argv[0], nullptr};
     auto* app = new App(nameOnlyCount, nameOnly);
     app->Constructor();
     app->setApplicationName(QStringLiteral("Zorvik_QRCode"));

@@ -476,6 +476,7 @@ void TestWindow::statusLine() {
     window.PopupMenu1()->setCurrentText(QStringLiteral("one.126.key"));
     const QByteArray key = selected ? "one.126.key" : "two.127.key";
     QVERIFY(window.status()->fullText().startsWith(QStringLiteral("En attente")));
+    QCOMPARE(window.status()->text(), window.status()->fullText());
     QSignalSpy changes(window.status(), &StatusLine::changed);
     QElapsedTimer burst;
     burst.start();
@@ -494,6 +495,7 @@ void TestWindow::statusLine() {
     QCOMPARE(rung, bells + 1);
     QVERIFY2(!window.status()->fullText().contains(QStringLiteral("(et ")),
              qPrintable(window.status()->fullText()));
+    QCOMPARE(window.status()->text(), window.status()->fullText());
 }
 
 void TestWindow::listenErrorExplained_data() {
