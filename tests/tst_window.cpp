@@ -46,7 +46,7 @@ using namespace std::chrono_literals;
 
 // Inside the test's own network namespace, an address of this computer that is off every
 // subnet the server counts as local (a /8 is wider than any it takes for one).
-const QHostAddress kOffLan(QStringLiteral("198.51.100.7"));
+const QString kOffLan = QStringLiteral("198.51.100.7");
 
 const QString kAddress = QStringLiteral("192.168.1.20");
 
@@ -434,29 +434,30 @@ void TestWindow::codeFollowsPixelRatio() {
 }
 
 void TestWindow::statusLine_data() {
-    QTest::addColumn<QHostAddress>("from");
+    QTest::addColumn<QString>("fromText");
     QTest::addColumn<bool>("selected"); // whether the device asks for the selected key
     QTest::addColumn<int>("requests");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<int>("bells");
     const QString at = QStringLiteral("^\\d\\d:\\d\\d:\\d\\d – ");
-    QTest::newRow("key sent") << QHostAddress(QHostAddress::LocalHost) << true << 1
+    QTest::newRow("key sent") << QStringLiteral("127.0.0.1") << true << 1
                               << at + "Clef « one.126.key » envoyée à 127.0.0.1\\.$" << 1;
     QTest::newRow("-4: a code scanned before the selection changed")
-        << QHostAddress(QHostAddress::LocalHost) << false << 1
+        << QStringLiteral("127.0.0.1") << false << 1
         << at + "127.0.0.1 : « two.127.key » n'est pas la clef choisie, rescannez\\.$" << 1;
     QTest::newRow("refused: off the local network")
         << kOffLan << true << 1
         << at + "198.51.100.7 refusé : le téléphone doit être sur le même réseau\\.$" << 0;
     QTest::newRow("a burst of 1000 shows its last and counts the others")
-        << QHostAddress(QHostAddress::LocalHost) << false << 1000
+        << QStringLiteral("127.0.0.1") << false << 1000
         << "n'est pas la clef choisie, rescannez\\. \\(et 999 autres\\)$" << 1;
 }
 
 // What the last device did, at once after a quiet spell; a flood neither drives the line nor
 // the alert.
 void TestWindow::statusLine() {
-    QFETCH(QHostAddress, from);
+    QFETCH(QString, fromText);
+    const QHostAddress from(fromText);
     QFETCH(bool, selected);
     QFETCH(int, requests);
     QFETCH(QString, shown);
@@ -495,7 +496,8 @@ void TestWindow::statusLine() {
     QCOMPARE(rung, bells + 1);
     QVERIFY2(!window.status()->fullText().contains(QStringLiteral("(et ")),
              qPrintable(window.status()->fullText()));
-    QCOMPARE(window.status()->text(), window.status()->fullText());
+    // Shortened in the middle when it does not fit: the time stays.
+    QCOMPARE(window.status()->text().left(8), window.status()->fullText().left(8));
 }
 
 void TestWindow::listenErrorExplained_data() {
@@ -561,7 +563,7 @@ int main(int argc, char** argv) {
 #ifdef Q_OS_LINUX
     // A network of the test's own, where a peer can come from off the local network.
     if (::unshare(CLONE_NEWNET) == 0 &&
-        std::system("ip link set lo up && ip addr add 198.51.100.7/8 dev lo") != 0)
+        std::system(qPrintable("ip link set lo up && ip addr add " + kOffLan + "/8 dev lo")) != 0)
         return 1;
 #endif
     // Two screens, the second at 150 %, so a window can be moved to another pixel ratio.
