@@ -191,6 +191,7 @@ void TestWindow::controlsBeforeOpening() {
     QVERIFY(window.Label2()->text().endsWith(QStringLiteral("de vos équipements.")));
     QVERIFY(window.Label2()->wordWrap());
     QVERIFY(!window.Label1()->wordWrap());
+    QVERIFY(!window.version()->wordWrap());
     QCOMPARE(window.Label2()->palette().color(QPalette::WindowText), QColor(57, 57, 57));
     QCOMPARE(window.version()->palette().color(QPalette::WindowText), QColor(71, 71, 71));
     QCOMPARE(window.windowTitle(), QStringLiteral("Zorvik_QRCode"));
