@@ -489,6 +489,9 @@ void TestWindow::statusLine() {
                  qPrintable(window.status()->fullText()));
     QCOMPARE(rung, bells);
     QVERIFY(changes.size() <= 2 + burst.elapsed() / 2000);
+    // A line shortened to fit shows the whole of it in its tooltip.
+    QCOMPARE(window.status()->toolTip().isEmpty(),
+             window.status()->text() == window.status()->fullText());
     if (requests == 1)
         return;
     // Once the burst is over, a lone request shows at once and sounds again.
