@@ -58,7 +58,7 @@ public:
     QLabel* Label1() const;
     QLabel* Label2() const;
     QLabel* version() const;
-    /// What the last device did; not one of the described controls.
+    /// The line that says what the last device did; never a tab stop.
     StatusLine* status() const;
 
     void PopupMenu1_Change();
