@@ -489,6 +489,7 @@ void TestWindow::statusLine() {
                  qPrintable(window.status()->fullText()));
     QCOMPARE(rung, bells);
     QVERIFY(changes.size() <= 2 + burst.elapsed() / 2000);
+    QCOMPARE(changes.last().first().toString(), window.status()->fullText());
     // A line shortened to fit shows the whole of it in its tooltip.
     QCOMPARE(window.status()->toolTip().isEmpty(),
              window.status()->text() == window.status()->fullText());
