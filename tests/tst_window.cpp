@@ -402,11 +402,14 @@ void TestWindow::codeFollowsAddress() {
         // One line in place of the code, the canvas centred across the window.
         QVERIFY(canvas->backdrop().isNull());
         QVERIFY(!canvas->message().isEmpty());
+        QCOMPARE(canvas->accessibleDescription(), canvas->message());
         QVERIFY(decodeQrCodes(canvas->grab().toImage()).isEmpty());
         QVERIFY(qAbs(2 * canvas->x() + canvas->width() - window.width()) <= 1);
     } else {
         QVERIFY(canvas->message().isEmpty());
         QCOMPARE(shownPayload(window), payloadFor(key, after));
+        // What a screen reader says of the code follows it too.
+        QVERIFY(canvas->accessibleDescription().contains(after));
     }
 }
 
