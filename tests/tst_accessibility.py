@@ -83,7 +83,10 @@ try:
     sent = f"Clef « {key} » envoyée à 127.0.0.1."
     poll(lambda: any(name.endswith(sent) for name in names), "no announcement of " + sent)
     with open(sys.argv[2], "w") as out:
-        out.writelines("%s[%s] %r %r\n" % ("  " * depth, n.getRoleName(), n.name, n.description)
+        out.writelines("%s[%s] %r %r%s\n" % ("  " * depth, n.getRoleName(), n.name, n.description,
+                                             "".join(f" {r.getRelationType().value_nick}: "
+                                                     f"{r.getTarget(0).name!r}"
+                                                     for r in n.getRelationSet()))
                        for depth, n in nodes(app))
 
     # A second copy finds the port taken: its message box reads exactly what it shows.
