@@ -24,12 +24,10 @@ processes = [subprocess.Popen(["Xvfb", display, "-nolisten", "tcp"])]
 env = dict(os.environ, DISPLAY=display, HOME=home, XDG_RUNTIME_DIR=home, QT_QPA_PLATFORM="xcb",
            QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
 
-
 def check(found, what):
     if not found:
         sys.exit(f"FAIL: {what}")
     return found
-
 
 def poll(find, what):
     for _ in range(300):
@@ -39,7 +37,6 @@ def poll(find, what):
         time.sleep(0.05)
     check(False, what)
 
-
 def start():
     """A copy of the program, given the toolkit's own options, which it must ignore."""
     processes.append(subprocess.Popen([sys.argv[1], "-reverse", "-qwindowtitle", "Other"], env=env))
@@ -47,17 +44,14 @@ def start():
                               and a.get_process_id() == processes[-1].pid
                               and a[0].childCount > 1), None), "no program")
 
-
 def nodes(node, depth=0):
     yield depth, node
     for child in node:
         yield from nodes(child, depth + 1)
 
-
 def one(app, role, name=None):
     found = [n for _, n in nodes(app) if n.getRoleName() == role and name in (None, n.name)]
     return check(len(found) == 1 and found[0], f"{len(found)} {role} named {name}")
-
 
 try:
     poll(lambda: os.path.exists(f"/tmp/.X11-unix/X{display[1:]}"), "no X server")

@@ -480,8 +480,7 @@ void TestWindow::statusLine() {
     window.open();
     window.PopupMenu1()->setCurrentText(QStringLiteral("one.126.key"));
     const QByteArray key = selected ? "one.126.key" : "two.127.key";
-    QVERIFY(window.status()->fullText().startsWith(QStringLiteral("En attente")));
-    QCOMPARE(window.status()->text(), window.status()->fullText());
+    QCOMPARE(window.status()->text(), QStringLiteral("En attente de votre téléphone ou tablette…"));
     QSignalSpy changes(window.status(), &StatusLine::changed);
     QElapsedTimer burst;
     burst.start();
@@ -503,8 +502,6 @@ void TestWindow::statusLine() {
     QVERIFY(sendRequests(from, port, key, 1));
     QCOMPARE(rung, bells + 1);
     QVERIFY(!window.status()->fullText().contains(QStringLiteral("(et ")));
-    // Shortened in the middle when it does not fit: the time stays.
-    QCOMPARE(window.status()->text().left(8), window.status()->fullText().left(8));
 }
 
 void TestWindow::listenErrorExplained_data() {
