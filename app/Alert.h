@@ -1,12 +1,29 @@
-// The computer's alert sound, cheap enough to sound on every key request.
+// The computer's alert sound, sounded once per burst of key requests: on Windows each sound is a
+// system sound, and a flood of requests must not become a storm of them.
 #pragma once
 
-class Alert {
-public:
-    Alert() = delete;
+#include <QObject>
 
-    /// Sounds the alert once. On X11 the bell request is queued at once and the connection
-    /// flushed once per pass of the event loop, so a burst of requests costs one write to the X
-    /// server instead of one each; elsewhere the toolkit's beep is used as it is.
-    static void sound();
+#include <chrono>
+#include <functional>
+
+class Coalescer;
+
+class Alert : public QObject {
+    Q_OBJECT
+
+public:
+    /// The toolkit's own alert sound.
+    static void systemBell();
+
+    /// `bell` makes the sound; requests closer together than `burstGap` are one burst.
+    Alert(std::function<void()> bell, std::chrono::milliseconds burstGap,
+          QObject* parent = nullptr);
+
+    /// Called for every request that sounds the alert: one after a quiet spell sounds at once;
+    /// those that follow it within the burst sound nothing more.
+    void sound();
+
+private:
+    Coalescer* m_bursts;
 };

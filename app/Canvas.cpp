@@ -1,13 +1,32 @@
 // The canvas that shows the pairing code.
 #include "app/Canvas.h"
 
+#include <QAccessibleWidget>
 #include <QEvent>
 #include <QPainter>
 #include <QTimer>
 
+namespace {
+
+// Assistive technology meets the canvas as the picture it shows, not as an empty pane.
+QAccessibleInterface* accessibleCanvas(const QString& className, QObject* object) {
+    auto* canvas = qobject_cast<Canvas*>(object);
+    if (!canvas || className != QLatin1String("Canvas"))
+        return nullptr;
+    return new QAccessibleWidget(canvas, QAccessible::Graphic);
+}
+
+} // namespace
+
 Canvas::Canvas(QWidget* parent)
     : QWidget(parent) {
+    static const bool accessible = [] {
+        QAccessible::installFactory(&accessibleCanvas);
+        return true;
+    }();
+    Q_UNUSED(accessible)
     setFocusPolicy(Qt::NoFocus);
+    setAccessibleName(QStringLiteral("Code QR"));
 }
 
 void Canvas::setBackdrop(const QImage& picture) {

@@ -1,15 +1,11 @@
-// The advice beneath "Server Error: ", chosen by the error code the server shows.
+// The advice beneath "Server Error: ", chosen by the error the server reports.
 #include "app/ListenErrorHelp.h"
 
 #include "server/HTTPServer.h"
 
-#include <QAbstractSocket>
 #include <QString>
 
 namespace {
-
-// The text the key server puts before the code (HTTPServer::Error).
-const QString kServerError = QStringLiteral("Server Error: ");
 
 QString inUse() {
     return QStringLiteral(
@@ -42,14 +38,8 @@ QString otherFailure() {
 
 } // namespace
 
-QString ListenErrorHelp::informativeText(const QString& message) {
-    if (!message.startsWith(kServerError))
-        return {};
-    bool isNumber = false;
-    const int code = message.mid(kServerError.size()).toInt(&isNumber);
-    if (!isNumber)
-        return {};
-    switch (code) {
+QString ListenErrorHelp::informativeText(QAbstractSocket::SocketError error) {
+    switch (error) {
     case QAbstractSocket::AddressInUseError:
         return inUse();
     case QAbstractSocket::SocketAccessError:

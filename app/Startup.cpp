@@ -1,17 +1,15 @@
 // Start-up order and the services the lower layers borrow from the GUI.
 #include "app/Startup.h"
 
-#include "app/Alert.h"
 #include "app/App.h"
-#include "app/ListenErrorHelp.h"
 #include "app/MainMenuBar.h"
 #include "app/ProductVersion.h"
 #include "app/Window1.h"
-#include "runtime/Services.h"
 
 #include <QIcon>
 #include <QMessageBox>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -52,7 +50,12 @@ App* EarlyStartup(int& argc, char** argv) {
 void InitFileTypes() {}
 
 App* NewAppInstance(int& argc, char** argv) {
-    auto* app = new App(argc, argv);
+    // The program takes no arguments: the toolkit sees only the program's name, so none of its
+    // own options (-reverse, -qwindowtitle, -style...) changes the window. Both must outlive
+    // the application object.
+    static int nameOnlyCount = std::min(argc, 1);
+    static char* nameOnly[] = {argv[0], nullptr};
+    auto* app = new App(nameOnlyCount, nameOnly);
     app->Constructor();
     app->setApplicationName(QStringLiteral("Zorvik_QRCode"));
     app->setVersion(productVersion());
@@ -63,14 +66,6 @@ App* NewAppInstance(int& argc, char** argv) {
         icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
     QApplication::setWindowIcon(icon);
     app->setMenuBar(MainMenuBar::instance());
-    runtime::Services::setBeepHandler(&Alert::sound);
-    runtime::Services::setMessageBoxHandler([](const QString& text) {
-        QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), text,
-                        QMessageBox::Ok);
-        // The text stays exactly as the server wrote it; what to do about it goes beneath.
-        box.setInformativeText(ListenErrorHelp::informativeText(text));
-        box.exec();
-    });
     return app;
 }
 

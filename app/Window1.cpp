@@ -3,7 +3,9 @@
 
 #include "app/App.h"
 #include "app/Canvas.h"
+#include "app/ListenErrorHelp.h"
 #include "app/MainMenuBar.h"
+#include "app/StatusLine.h"
 #include "keys/KeyList.h"
 #include "pairing/BarcodeGenerator.h"
 #include "pairing/PairingPayload.h"
@@ -17,6 +19,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPointer>
 
 #include <utility>
@@ -27,6 +30,7 @@ namespace {
 const QString kNoNetwork = QStringLiteral(
     "Aucun réseau local : reliez cet ordinateur au réseau de votre tablette ou téléphone.");
 constexpr int kExplanationGrey = 57;
+constexpr int kVersionGrey = 71;
 
 QPointer<Window1> g_instance;
 
@@ -36,13 +40,13 @@ void setTextColor(QWidget* widget, int grey) {
     widget->setPalette(palette);
 }
 
-QLabel* addLabel(QWidget* parent, const char* name, const QRect& geometry, const QString& text,
+QLabel* addLabel(QLabel* label, const char* name, const QRect& geometry, const QString& text,
                  int grey, bool multiline) {
-    auto* label = new QLabel(parent);
     label->setObjectName(QLatin1String(name));
     label->setGeometry(geometry);
     label->setText(text);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // A left-aligned label starts at its top, however many lines it takes.
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     setTextColor(label, grey);
     label->setWordWrap(multiline);
     label->setTextInteractionFlags(Qt::NoTextInteraction);
@@ -60,6 +64,7 @@ Window1::Window1(Window1Options options)
         m_options.localAddress = &runtime::localLanAddress;
     m_addressWatch =
         new runtime::AddressWatch(m_options.localAddress, m_options.addressCheckInterval, this);
+    m_alert = new Alert(m_options.bell, m_options.burstInterval, this);
     connect(m_addressWatch, &runtime::AddressWatch::changed, this, &Window1::generate);
     Layout();
     CreateControls();
@@ -120,17 +125,23 @@ void Window1::CreateControls0() {
     connect(popup, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &Window1::PopupMenu1_Change);
 
-    addLabel(content, "Label1", QRect(20, 11, 382, 20),
-             QStringLiteral("Clef de signature à installer dans votre tablette ou téléphone :"), 0,
-             false);
-    addLabel(content, "Label2", QRect(20, 43, 754, 54),
+    QLabel* label1 =
+        addLabel(new QLabel(content), "Label1", QRect(20, 11, 382, 20),
+                 QStringLiteral("Clef de signature à installer dans votre tablette ou téléphone :"),
+                 0, false);
+    // Assistive technology names the list by the instruction beside it.
+    label1->setBuddy(popup);
+    addLabel(new QLabel(content), "Label2", QRect(20, 43, 754, 54),
              QStringLiteral("Ce QR Code doit être scanné depuis l'application Zorvik de votre "
                             "Smartphone ou tablette qui pourront ainsi télécharger votre clef de "
                             "signature électronique, indispensable à l'authentification de vos "
                             "équipements."),
              kExplanationGrey, true);
-    addLabel(content, "version", QRect(20, 316, 262, 20),
-             QStringLiteral("Clef de signature à convertir en QR Code : "), 71, false);
+    addLabel(new QLabel(content), "version", QRect(20, 316, 262, 20),
+             QStringLiteral("Clef de signature à convertir en QR Code : "), kVersionGrey, false);
+
+    auto* status = new StatusLine(m_options.burstInterval, content);
+    addLabel(status, "status", QRect(300, 316, 486, 20), status->text(), kVersionGrey, false);
 }
 
 Canvas* Window1::Canvas1() const {
@@ -151,6 +162,10 @@ QLabel* Window1::Label2() const {
 
 QLabel* Window1::version() const {
     return findChild<QLabel*>(QStringLiteral("version"));
+}
+
+StatusLine* Window1::status() const {
+    return findChild<StatusLine*>(QStringLiteral("status"));
 }
 
 void Window1::PopupMenu1_Change() {
@@ -199,17 +214,26 @@ QAction* Window1::FileQuit() const {
 }
 
 void Window1::Event_Open() {
-    if (const App* app = App::instance())
+    if (const App* app = App::instance()) {
         version()->setText(app->version().shortVersion);
+        version()->setAccessibleName(QStringLiteral("Version ") + app->version().shortVersion);
+    }
 
     fkeyfolderpath = keys::keysFolder(m_options.documents());
 
     delete mServer;
+    server::UserNotices notices;
+    notices.alert = [alert = m_alert] { alert->sound(); };
+    notices.messageBox = [this](const QString& text, QAbstractSocket::SocketError error) {
+        showListenError(text, error);
+    };
     mServer = new server::HTTPServer(server::KeySource{
                                          [this] { return PopupMenu1()->currentText(); },
                                          [this] { return fkeyfolderpath; },
                                      },
-                                     this, m_options.limits);
+                                     std::move(notices), this, m_options.limits);
+    connect(mServer, &server::HTTPServer::deviceEvent, status(), &StatusLine::report);
+    connect(mServer, &server::HTTPServer::listenFailed, status(), &StatusLine::reportStopped);
     mServer->setPort(m_options.port);
     mServer->setMinimumSocketsAvailable(server::HTTPServer::kSpareSockets);
     // Peers on this computer's own subnets are served whatever their address space, so the
@@ -233,6 +257,14 @@ void Window1::Event_Close() {
 void Window1::closeEvent(QCloseEvent* event) {
     event->accept();
     Event_Close();
+}
+
+void Window1::showListenError(const QString& text, QAbstractSocket::SocketError error) {
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), text, QMessageBox::Ok,
+                    this);
+    // The text stays exactly as the server wrote it; what to do about it goes beneath.
+    box.setInformativeText(ListenErrorHelp::informativeText(error));
+    box.exec();
 }
 
 void Window1::initmenu() {
@@ -259,6 +291,7 @@ void Window1::generate() {
     if (QHostAddress(address).isLoopback()) {
         canvas->move(pairing::canvasLeft(width(), canvas->width()), canvas->y());
         canvas->setMessage(kNoNetwork);
+        canvas->setAccessibleDescription(kNoNetwork);
         return;
     }
 
@@ -279,4 +312,8 @@ void Window1::generate() {
     const int pictureWidth = qRound(picture.width() / picture.devicePixelRatio());
     canvas->move(pairing::canvasLeft(width(), pictureWidth), canvas->y());
     canvas->setBackdrop(picture);
+    canvas->setAccessibleDescription(
+        QStringLiteral("Clef %1, à télécharger depuis l'adresse %2. Scannez ce code avec "
+                       "l'application Zorvik de votre téléphone ou tablette.")
+            .arg(entry.displayName(), address));
 }

@@ -1,6 +1,8 @@
 // The main window: the key list, the pairing code, and the key server it owns.
 #pragma once
 
+#include "app/Alert.h"
+#include "app/Coalescer.h"
 #include "runtime/AddressWatch.h"
 #include "runtime/FolderItem.h"
 #include "server/HTTPServer.h"
@@ -11,6 +13,7 @@
 #include <functional>
 
 class Canvas;
+class StatusLine;
 class QAction;
 class QComboBox;
 class QLabel;
@@ -25,6 +28,11 @@ struct Window1Options {
     std::chrono::milliseconds addressCheckInterval = runtime::AddressWatch::kInterval;
     quint16 port = server::HTTPServer::kPort;
     server::ServerLimits limits;
+    /// Makes the alert sound.
+    std::function<void()> bell = &Alert::systemBell;
+    /// Events closer together than this are one burst: the alert sounds once for it and the
+    /// status line changes at most once per interval.
+    std::chrono::milliseconds burstInterval = Coalescer::kInterval;
 };
 
 class Window1 : public QMainWindow {
@@ -50,6 +58,8 @@ public:
     QLabel* Label1() const;
     QLabel* Label2() const;
     QLabel* version() const;
+    /// The line that says what the last device did; never a tab stop.
+    StatusLine* status() const;
 
     void PopupMenu1_Change();
 
@@ -83,7 +93,9 @@ private:
     void CreateControls();
     void CreateControls0();
     QAction* menuItem(const char* name) const;
+    void showListenError(const QString& text, QAbstractSocket::SocketError error);
 
     Window1Options m_options;
+    Alert* m_alert = nullptr;
     runtime::AddressWatch* m_addressWatch = nullptr;
 };

@@ -18,6 +18,8 @@ HTTPConnection::HTTPConnection(std::shared_ptr<const RequestHandler> handler,
     , m_handler(std::move(handler))
     , m_reads(reads) {
     m_timer.setSingleShot(true);
+    // A coarse timer may fire up to 5 % early: 10 seconds must not be 9.5.
+    m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(timeout);
     connect(&m_timer, &QTimer::timeout, this, &HTTPConnection::onTimeout);
     connect(this, &QTcpSocket::readyRead, this, &HTTPConnection::DataAvailable);
@@ -55,30 +57,35 @@ void HTTPConnection::ProcessHeaders(const QByteArray& data) {
     case RequestHandler::Decision::Kind::None:
         return;
     case RequestHandler::Decision::Kind::Reply:
+        emit answered(decision.outcome, decision.keyName);
         queueReply(decision.reply);
         return;
     case RequestHandler::Decision::Kind::ReadKey:
         break;
     }
     if (!m_reads) {
-        queueReply(
-            RequestHandler::keyReply(decision.keyName, m_handler->readKeyFile(decision.file)));
+        queueReply(keyReply(decision.keyName, m_handler->readKeyFile(decision.file)));
         return;
     }
     const quint64 id = m_nextReplyId++;
     const QByteArray keyName = decision.keyName;
     const bool started = m_reads->read(decision.file, this,
                                        [this, id, keyName](const runtime::RegularFileRead& read) {
-                                           onKeyRead(id, RequestHandler::keyReply(keyName, read));
+                                           onKeyRead(id, keyReply(keyName, read));
                                        });
     if (!started) {
         // Too many other files are being read at once: this one cannot be, for now.
-        queueReply(
-            RequestHandler::keyReply(keyName, {runtime::RegularFileRead::Outcome::Unopenable, {}}));
+        queueReply(keyReply(keyName, {runtime::RegularFileRead::Outcome::Unopenable, {}}));
         return;
     }
     // Its reply, and any after it, wait for the read; the callback comes from the event loop.
     m_heldReplies.push_back({id, std::nullopt});
+}
+
+QByteArray HTTPConnection::keyReply(const QByteArray& keyName,
+                                    const runtime::RegularFileRead& read) {
+    emit answered(RequestHandler::keyOutcome(read), keyName);
+    return RequestHandler::keyReply(keyName, read);
 }
 
 void HTTPConnection::DataAvailable() {

@@ -2,6 +2,9 @@
 // has left.
 #pragma once
 
+#include "runtime/RegularFile.h"
+#include "server/DeviceEvent.h"
+
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -62,6 +65,11 @@ public:
     std::chrono::steady_clock::time_point acceptedAt() const { return m_acceptedAt; }
     std::chrono::steady_clock::time_point lastHeardAt() const { return m_lastHeardAt; }
 
+signals:
+    /// A GET's reply is decided: `outcome` for the key `keyName` as asked for. Emitted once per
+    /// GET, before the reply leaves; a reply that waits for its key file, once the file is read.
+    void answered(server::DeviceEvent::Outcome outcome, const QByteArray& keyName);
+
 private:
     /// A reply in request order; empty while its key file is being read.
     struct HeldReply {
@@ -69,6 +77,8 @@ private:
         std::optional<QByteArray> bytes;
     };
 
+    /// The reply for the key file `read`, told through answered() first.
+    QByteArray keyReply(const QByteArray& keyName, const runtime::RegularFileRead& read);
     void queueReply(const QByteArray& reply);
     void sendNow(const QByteArray& reply);
     void onKeyRead(quint64 id, const QByteArray& reply);

@@ -2,7 +2,6 @@
 #include "server/HTTPServer.h"
 
 #include "runtime/ExclusiveListener.h"
-#include "runtime/Services.h"
 #include "runtime/SocketDescriptor.h"
 #include "server/HTTPConnection.h"
 #include "server/KeyReads.h"
@@ -11,6 +10,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 
 namespace server {
@@ -64,10 +64,12 @@ QAbstractSocket::SocketError socketErrorOf(runtime::ExclusiveListener::Failure f
 
 } // namespace
 
-HTTPServer::HTTPServer(KeySource source, QObject* parent, ServerLimits limits, PeerRule peerRule,
-                       KeyFileReader reader, Acceptor accept)
+HTTPServer::HTTPServer(KeySource source, UserNotices notices, QObject* parent, ServerLimits limits,
+                       PeerRule peerRule, KeyFileReader reader, Acceptor accept)
     : QTcpServer(parent)
-    , m_handler(std::make_shared<const RequestHandler>(std::move(source), std::move(reader)))
+    , m_messageBox(std::move(notices.messageBox))
+    , m_handler(std::make_shared<const RequestHandler>(std::move(source), std::move(reader),
+                                                       std::move(notices.alert)))
     , m_reads(new KeyReads(m_handler, this))
     , m_limits(limits)
     , m_peerRule(std::move(peerRule))
@@ -96,10 +98,11 @@ void HTTPServer::Listen() {
     const runtime::ExclusiveListener own = runtime::listenExclusively(m_port, kListenBacklog);
     if (own.descriptor >= 0 && !setSocketDescriptor(own.descriptor))
         runtime::SocketDescriptor::close(own.descriptor);
-    const qint64 code = own.descriptor >= 0 ? serverError() : socketErrorOf(own.failure);
+    const QAbstractSocket::SocketError error =
+        own.descriptor >= 0 ? serverError() : socketErrorOf(own.failure);
 #else
     listen(QHostAddress::Any, m_port);
-    const qint64 code = serverError();
+    const QAbstractSocket::SocketError error = serverError();
 #endif
     if (isListening()) {
         // The server accepts for itself. Qt's listening socket keeps the first error it ever
@@ -112,7 +115,7 @@ void HTTPServer::Listen() {
     }
     // Reported from the event loop, so the window finishes opening behind the message box.
     QMetaObject::invokeMethod(
-        this, [this, code] { Error(code); }, Qt::QueuedConnection);
+        this, [this, error] { Error(error); }, Qt::QueuedConnection);
 }
 
 void HTTPServer::StopListening() {
@@ -126,8 +129,13 @@ HTTPConnection* HTTPServer::AddSocket() {
     return new HTTPConnection(m_handler, m_limits.idleTimeout, m_reads, this);
 }
 
-void HTTPServer::Error(qint64 code) {
-    runtime::Services::messageBox(QStringLiteral("Server Error: ") + QString::number(code));
+void HTTPServer::Error(QAbstractSocket::SocketError error) {
+    emit listenFailed(error);
+    const QString text = QStringLiteral("Server Error: ") + QString::number(error);
+    if (m_messageBox)
+        m_messageBox(text, error);
+    else
+        std::fprintf(stderr, "%s\n", text.toUtf8().constData());
     StopListening();
 }
 
@@ -137,6 +145,8 @@ void HTTPServer::incomingConnection(qintptr socketDescriptor) {
     // and little work however fast the newcomers come.
     const QHostAddress peer = peerOf(socketDescriptor);
     const bool allowed = m_peerRule ? m_peerRule(peer) : LocalPeer::allowsOnLink(peer, m_onLink);
+    if (!peer.isNull() && !allowed)
+        emit deviceEvent({DeviceEvent::Outcome::Refused, {}, peer});
     if (peer.isNull() || !allowed || !makeRoom(peer)) {
         runtime::SocketDescriptor::close(socketDescriptor);
         return;
@@ -149,6 +159,10 @@ void HTTPServer::incomingConnection(qintptr socketDescriptor) {
     m_byPeer[peer].push_back(connection);
     m_peerOf.insert(connection, peer);
     connect(connection, &QObject::destroyed, this, [this, connection] { forget(connection); });
+    connect(connection, &HTTPConnection::answered, this,
+            [this, peer](DeviceEvent::Outcome outcome, const QByteArray& keyName) {
+                emit deviceEvent({outcome, keyName, peer});
+            });
     emit connectionAdded(connection);
 }
 

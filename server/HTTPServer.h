@@ -4,6 +4,7 @@
 #pragma once
 
 #include "runtime/SocketDescriptor.h"
+#include "server/DeviceEvent.h"
 #include "server/LocalPeer.h"
 #include "server/RequestHandler.h"
 
@@ -48,6 +49,15 @@ struct ServerLimits {
     std::chrono::milliseconds displaceGrace{1'000};
 };
 
+/// What the server needs of the person at the computer.
+struct UserNotices {
+    /// Sounds the computer's alert; called for every GET. Empty: silence.
+    std::function<void()> alert;
+    /// Shows `text` ("Server Error: " and the code of `error`) modally and returns once the user
+    /// has dismissed it. Empty: the text goes to standard error.
+    std::function<void(const QString& text, QAbstractSocket::SocketError error)> messageBox;
+};
+
 /// Whether a client from this address may be served at all.
 using PeerRule = std::function<bool(const QHostAddress&)>;
 
@@ -62,12 +72,12 @@ public:
     static constexpr quint16 kPort = 10999;
     static constexpr int kSpareSockets = 10;
 
-    /// `peerRule` decides which clients are served; the others are closed at once, unanswered.
-    /// Empty: LocalPeer::allowsOnLink() with the subnets of the interfaces last given to
-    /// setLocalInterfaces(). `reader` reads key files, on a worker thread; empty: the file
-    /// system's own.
-    explicit HTTPServer(KeySource source, QObject* parent = nullptr, ServerLimits limits = {},
-                        PeerRule peerRule = {}, KeyFileReader reader = {},
+    /// `notices` sound the alert and show the listening error. `peerRule` decides which clients
+    /// are served; the others are closed at once, unanswered. Empty: LocalPeer::allowsOnLink()
+    /// with the subnets of the interfaces last given to setLocalInterfaces(). `reader` reads key
+    /// files, on a worker thread; empty: the file system's own.
+    explicit HTTPServer(KeySource source, UserNotices notices, QObject* parent = nullptr,
+                        ServerLimits limits = {}, PeerRule peerRule = {}, KeyFileReader reader = {},
                         Acceptor accept = &runtime::SocketDescriptor::accept);
     ~HTTPServer() override;
 
@@ -98,8 +108,9 @@ public:
     /// A new connection object for the next client.
     HTTPConnection* AddSocket();
 
-    /// Shows "Server Error: " and `code` in a modal message box, then stops listening for good.
-    void Error(qint64 code);
+    /// Tells listenFailed(), shows "Server Error: " and the code of `error` in a modal message
+    /// box, then stops listening for good.
+    void Error(QAbstractSocket::SocketError error);
 
 signals:
     /// A client has been handed `connection`; it belongs to the server.
@@ -108,6 +119,12 @@ signals:
     /// An accept failed for want of descriptors, buffers or memory (or for a reason unknown);
     /// accepting resumes after `pauseMs` milliseconds.
     void acceptPaused(qint64 pauseMs);
+
+    /// A GET has been answered, or a client refused for not being on the local network.
+    void deviceEvent(const server::DeviceEvent& event);
+
+    /// Listening failed with `error`; the server accepts no one from now on.
+    void listenFailed(QAbstractSocket::SocketError error);
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
@@ -122,6 +139,7 @@ private:
     bool displaceOne(const std::vector<HTTPConnection*>& candidates);
     void forget(HTTPConnection* connection);
 
+    std::function<void(const QString&, QAbstractSocket::SocketError)> m_messageBox;
     std::shared_ptr<const RequestHandler> m_handler;
     KeyReads* m_reads;
     ServerLimits m_limits;

@@ -2,7 +2,6 @@
 #include "server/RequestHandler.h"
 
 #include "runtime/QtSize.h"
-#include "runtime/Services.h"
 #include "runtime/Text.h"
 
 #include <utility>
@@ -11,17 +10,39 @@ namespace server {
 
 namespace {
 
-// Bodies as the phone app matches them; this source file is UTF-8, so "é" goes out as 2 bytes.
-constexpr char kNoPath[] = "<ERR>-2</ERR><ERRH>Aucun chemin dans l'url</ERRH>";
-constexpr char kNoKey[] = "<ERR>-3</ERR><ERRH>Aucune clef demandée !</ERRH>";
-constexpr char kNotSelected[] = "<ERR>-4</ERR><ERRH>La clef demandée n'est pas celle indiquée "
-                                "dans le menu de l'application de l'ordinateur !</ERRH>";
-constexpr char kNotFound[] =
-    "<ERR>-43</ERR><ERRH>La clef demandée est introuvable sur l'ordinateur !</ERRH>";
-constexpr char kUnreadable[] =
-    "<ERR>-49</ERR><ERRH>Impossible de lire la clef de l'ordinateur !</ERRH>";
-constexpr char kBadSize[] = "<ERR>-33</ERR><ERRH>Taille de clef de signature incohérente !</ERRH>";
-constexpr char kUnknown[] = "<ERR>-1</ERR><ERRH>Erreur inconnue</ERRH>";
+using Outcome = DeviceEvent::Outcome;
+
+struct ErrorReply {
+    Outcome outcome;
+    int number;
+    const char* words;
+};
+
+// As the phone app matches them; this source file is UTF-8, so "é" goes out as 2 bytes.
+constexpr ErrorReply kErrors[] = {
+    {Outcome::NoPath, -2, "Aucun chemin dans l'url"},
+    {Outcome::NoKey, -3, "Aucune clef demandée !"},
+    {Outcome::NotSelected, -4,
+     "La clef demandée n'est pas celle indiquée dans le menu de l'application de l'ordinateur !"},
+    {Outcome::NotFound, -43, "La clef demandée est introuvable sur l'ordinateur !"},
+    {Outcome::Unreadable, -49, "Impossible de lire la clef de l'ordinateur !"},
+    {Outcome::BadSize, -33, "Taille de clef de signature incohérente !"},
+    {Outcome::ReadFailed, -1, "Erreur inconnue"},
+};
+
+const ErrorReply* errorOf(Outcome outcome) {
+    for (const ErrorReply& error : kErrors) {
+        if (error.outcome == outcome)
+            return &error;
+    }
+    return nullptr;
+}
+
+QByteArray errorReply(Outcome outcome) {
+    const ErrorReply* error = errorOf(outcome);
+    return RequestHandler::reply("<ERR>" + QByteArray::number(error->number) + "</ERR><ERRH>" +
+                                 error->words + "</ERRH>");
+}
 
 constexpr qsizetype kMinKeyChars = 3000; // exclusive
 constexpr qsizetype kMaxKeyChars = 5000; // exclusive
@@ -69,9 +90,10 @@ qsizetype keyTextLength(const QByteArray& text) {
 
 } // namespace
 
-RequestHandler::RequestHandler(KeySource source, KeyFileReader reader)
+RequestHandler::RequestHandler(KeySource source, KeyFileReader reader, std::function<void()> alert)
     : m_source(std::move(source))
-    , m_reader(std::move(reader)) {}
+    , m_reader(std::move(reader))
+    , m_alert(std::move(alert)) {}
 
 RequestHandler::Decision RequestHandler::decide(const QByteArray& data) const {
     const qsizetype cr = data.indexOf('\r');
@@ -80,28 +102,29 @@ RequestHandler::Decision RequestHandler::decide(const QByteArray& data) const {
     if (method.compare("GET", Qt::CaseInsensitive) != 0)
         return {};
 
-    runtime::Services::beep();
-    const auto answer = [](const char* body) {
-        return Decision{Decision::Kind::Reply, reply(body), {}, {}};
+    if (m_alert)
+        m_alert();
+    const auto answer = [](Outcome outcome, const QByteArray& keyName = {}) {
+        return Decision{Decision::Kind::Reply, outcome, errorReply(outcome), keyName, {}};
     };
     const QByteArray path = runtime::NthField(firstLine, ' ', 2);
     if (!path.startsWith('/'))
-        return answer(kNoPath);
+        return answer(Outcome::NoPath);
     const QByteArray keyName = path.mid(1);
     if (keyName.isEmpty())
-        return answer(kNoKey);
+        return answer(Outcome::NoKey);
     // Nothing in the name is decoded: the phone sends the row text as it stands.
     const QString selected = m_source.selectedKey();
     if (!runtime::textEquals(QString::fromUtf8(keyName), selected))
-        return answer(kNotSelected);
+        return answer(Outcome::NotSelected, keyName);
 
     // The selected entry's own file, whatever the request's letter case: a case-sensitive file
     // system then answers like the case-insensitive one the phone app was written for, and a
     // file whose name differs from the selection only in case is never handed out.
     const runtime::FolderItem file = m_source.keyFolder().child(selected);
     if (file.isNull())
-        return answer(kNotFound);
-    return {Decision::Kind::ReadKey, {}, keyName, file};
+        return answer(Outcome::NotFound, keyName);
+    return {Decision::Kind::ReadKey, Outcome::KeySent, {}, keyName, file};
 }
 
 runtime::RegularFileRead RequestHandler::readKeyFile(const runtime::FolderItem& file) const {
@@ -112,26 +135,41 @@ runtime::RegularFileRead RequestHandler::readKeyFile(const runtime::FolderItem& 
 
 QByteArray RequestHandler::keyReply(const QByteArray& keyName,
                                     const runtime::RegularFileRead& read) {
-    using Outcome = runtime::RegularFileRead::Outcome;
+    const Outcome outcome = keyOutcome(read);
+    if (outcome != Outcome::KeySent)
+        return errorReply(outcome);
+    return reply("<B>1</B><F>" + keyName + "</F><D>" + QByteArray::fromStdString(read.bytes) +
+                 "</D>");
+}
+
+DeviceEvent::Outcome RequestHandler::keyOutcome(const runtime::RegularFileRead& read) {
+    using ReadOutcome = runtime::RegularFileRead::Outcome;
     switch (read.outcome) {
-    case Outcome::Missing:
-        return reply(kNotFound);
+    case ReadOutcome::Missing:
+        return Outcome::NotFound;
     // Anything but a regular file (a folder, a FIFO, a device) cannot be read as a key.
-    case Outcome::NotRegular:
-    case Outcome::Unopenable:
-        return reply(kUnreadable);
-    case Outcome::TooLarge:
-        return reply(kBadSize);
-    case Outcome::ReadFailed:
-        return reply(kUnknown);
-    case Outcome::Read:
+    case ReadOutcome::NotRegular:
+    case ReadOutcome::Unopenable:
+        return Outcome::Unreadable;
+    case ReadOutcome::TooLarge:
+        return Outcome::BadSize;
+    case ReadOutcome::ReadFailed:
+        return Outcome::ReadFailed;
+    case ReadOutcome::Read:
         break;
     }
-    const QByteArray text = QByteArray::fromStdString(read.bytes);
-    const qsizetype length = keyTextLength(text);
-    if (length <= kMinKeyChars || length >= kMaxKeyChars)
-        return reply(kBadSize);
-    return reply("<B>1</B><F>" + keyName + "</F><D>" + text + "</D>");
+    const qsizetype length = keyTextLength(QByteArray::fromStdString(read.bytes));
+    return length <= kMinKeyChars || length >= kMaxKeyChars ? Outcome::BadSize : Outcome::KeySent;
+}
+
+QString RequestHandler::errorWords(DeviceEvent::Outcome outcome) {
+    const ErrorReply* error = errorOf(outcome);
+    return error ? QString::fromUtf8(error->words) : QString();
+}
+
+int RequestHandler::errorNumber(DeviceEvent::Outcome outcome) {
+    const ErrorReply* error = errorOf(outcome);
+    return error ? error->number : 0;
 }
 
 std::optional<QByteArray> RequestHandler::handle(const QByteArray& data) const {

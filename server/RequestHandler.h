@@ -4,6 +4,7 @@
 
 #include "runtime/FolderItem.h"
 #include "runtime/RegularFile.h"
+#include "server/DeviceEvent.h"
 
 #include <QByteArray>
 #include <QString>
@@ -42,13 +43,18 @@ public:
             ReadKey,
         };
         Kind kind = Kind::None;
+        /// What `reply` tells the device; KeySent while the key file is still to be read.
+        DeviceEvent::Outcome outcome = DeviceEvent::Outcome::KeySent;
         QByteArray reply;
+        /// The key name as asked for; empty when the request named none.
         QByteArray keyName;
         runtime::FolderItem file;
     };
 
     /// `reader` reads the key file; empty: the file system's own, runtime::readRegularFile().
-    explicit RequestHandler(KeySource source, KeyFileReader reader = {});
+    /// `alert` sounds the computer's alert; empty: silence.
+    explicit RequestHandler(KeySource source, KeyFileReader reader = {},
+                            std::function<void()> alert = {});
 
     /// Decides on `data`, the bytes of one request as they arrived, with every check up to
     /// the selection (-2, -3, -4) and the alert that every GET sounds once. The key file is
@@ -62,6 +68,14 @@ public:
     /// the error its outcome calls for (-43, -49, -33, -1). Any thread.
     static QByteArray keyReply(const QByteArray& keyName, const runtime::RegularFileRead& read);
 
+    /// What keyReply() tells the device for `read`. Any thread.
+    static DeviceEvent::Outcome keyOutcome(const runtime::RegularFileRead& read);
+
+    /// The French words of the error reply for `outcome`, as the device reads them between
+    /// <ERRH> and </ERRH>, and its number; empty and 0 for the key itself and for a refusal.
+    static QString errorWords(DeviceEvent::Outcome outcome);
+    static int errorNumber(DeviceEvent::Outcome outcome);
+
     /// decide(), then the key file read here and now: the complete reply (status line, headers,
     /// body) to `data`; nullopt when it is not a GET.
     std::optional<QByteArray> handle(const QByteArray& data) const;
@@ -72,6 +86,7 @@ public:
 private:
     KeySource m_source;
     KeyFileReader m_reader;
+    std::function<void()> m_alert;
 };
 
 } // namespace server

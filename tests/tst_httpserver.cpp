@@ -1,6 +1,5 @@
 // The key server over real loopback sockets: whole replies, closing, gathering, limits, errors,
 // and clients that half-close, trickle, crowd it out or find it short of descriptors.
-#include "runtime/Services.h"
 #include "server/HTTPConnection.h"
 #include "server/HTTPServer.h"
 #include "support/ExpectedReplies.h"
@@ -166,18 +165,20 @@ private:
     std::unique_ptr<HTTPServer> m_server;
     QByteArray m_key;
     QStringList m_messages;
+    quint64 m_beeps = 0;
+    server::UserNotices m_notices{
+        [this] { ++m_beeps; },
+        [this](const QString& text, QAbstractSocket::SocketError) { m_messages << text; }};
 };
 
 void TestHttpServer::init() {
     m_folder = std::make_unique<TestKeyFolder>();
     m_key = m_folder->addKey(QStringLiteral("alpha.126.key"), 4200);
     m_messages.clear();
-    runtime::Services::setMessageBoxHandler([this](const QString& text) { m_messages << text; });
 }
 
 void TestHttpServer::cleanup() {
     m_server.reset();
-    runtime::Services::setMessageBoxHandler({});
 }
 
 void TestHttpServer::startServer(server::ServerLimits limits, server::PeerRule peerRule,
@@ -185,7 +186,7 @@ void TestHttpServer::startServer(server::ServerLimits limits, server::PeerRule p
     m_server = std::make_unique<HTTPServer>(
         server::KeySource{[] { return QStringLiteral("alpha.126.key"); },
                           [this] { return m_folder->keysItem(); }},
-        nullptr, limits, std::move(peerRule), std::move(reader), std::move(accept));
+        m_notices, nullptr, limits, std::move(peerRule), std::move(reader), std::move(accept));
     m_server->setPort(0);
     m_server->Listen();
     QVERIFY(m_server->isListening());
@@ -215,12 +216,12 @@ void TestHttpServer::nonGetGetsNoReplyAndStaysOpen() {
     startServer();
     auto client = connectClient();
     QVERIFY(client);
-    const quint64 beeps = runtime::Services::beepCount();
+    const quint64 beeps = m_beeps;
     client->write("POST /alpha.126.key HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
     QTest::qWait(300);
     QCOMPARE(client->bytesAvailable(), 0);
     QCOMPARE(client->state(), QAbstractSocket::ConnectedState);
-    QCOMPARE(runtime::Services::beepCount(), beeps);
+    QCOMPARE(m_beeps, beeps);
 }
 
 void TestHttpServer::requestLineInPieces_data() {
@@ -239,14 +240,14 @@ void TestHttpServer::requestLineInPieces() {
     startServer();
     auto client = connectClient();
     QVERIFY(client);
-    const quint64 beeps = runtime::Services::beepCount();
+    const quint64 beeps = m_beeps;
     for (const QByteArray& piece : pieces) {
         client->write(piece);
         client->flush();
         QTest::qWait(30);
     }
     QCOMPARE(readUntilClosed(*client), successReply("alpha.126.key", m_key));
-    QCOMPARE(runtime::Services::beepCount(), beeps + 1);
+    QCOMPARE(m_beeps, beeps + 1);
 }
 
 void TestHttpServer::idleConnectionIsClosed() {
@@ -337,13 +338,13 @@ void TestHttpServer::secondGetOnOpenConnection() {
     QVERIFY(client);
     QTRY_COMPARE(added.size(), 1);
     auto* connection = added.first().first().value<HTTPConnection*>();
-    const quint64 beeps = runtime::Services::beepCount();
+    const quint64 beeps = m_beeps;
     // Both arrive before the first reply has left, so both are answered.
     connection->ProcessHeaders("GET /alpha.126.key HTTP/1.1\r\n\r\n");
     connection->ProcessHeaders("GET /nope.126.key HTTP/1.1\r\n\r\n");
     QCOMPARE(readUntilClosed(*client),
              successReply("alpha.126.key", m_key) + expected::wire(expected::kNotSelected));
-    QCOMPARE(runtime::Services::beepCount(), beeps + 2);
+    QCOMPARE(m_beeps, beeps + 2);
 }
 
 void TestHttpServer::newcomerDisplacesTheLongestWaiting_data() {
@@ -446,9 +447,11 @@ void TestHttpServer::refusedAndFailedConnectionsLeaveNoDescriptor() {
     startServer(server::ServerLimits{10s, 2}, [outsider](const QHostAddress& peer) {
         return !peer.isEqual(outsider, QHostAddress::TolerantConversion);
     });
+    qRegisterMetaType<server::DeviceEvent>();
+    QSignalSpy events(m_server.get(), &HTTPServer::deviceEvent);
     // The first round lets Qt make the helpers it creates once per process; the second counts.
     int before = 0;
-    const quint64 beeps = runtime::Services::beepCount();
+    const quint64 beeps = m_beeps;
     for (int round = 0; round < 2; ++round) {
         before = openHandles();
         {
@@ -472,14 +475,20 @@ void TestHttpServer::refusedAndFailedConnectionsLeaveNoDescriptor() {
         QTRY_COMPARE(m_server->ActiveConnections(), 0);
     }
     QTRY_COMPARE(openHandles(), before);
-    QCOMPARE(runtime::Services::beepCount(), beeps);
+    QCOMPARE(m_beeps, beeps);
+    // The user hears of the refused peer, once a round, not of those turned away at the bound.
+    QCOMPARE(events.size(), 2);
+    const auto refused = events.last().first().value<server::DeviceEvent>();
+    QCOMPARE(refused.outcome, server::DeviceEvent::Outcome::Refused);
+    QCOMPARE(refused.peer, outsider);
 }
 
 void TestHttpServer::listeningErrorIsShownAndStops() {
     QTcpServer occupant;
     QVERIFY(occupant.listen(QHostAddress::Any, 0));
     HTTPServer server(
-        server::KeySource{[] { return QString(); }, [] { return runtime::FolderItem(); }});
+        server::KeySource{[] { return QString(); }, [] { return runtime::FolderItem(); }},
+        m_notices);
     server.setPort(occupant.serverPort());
     server.setMinimumSocketsAvailable(HTTPServer::kSpareSockets);
     server.Listen();
@@ -513,8 +522,8 @@ void TestHttpServer::openConnectionsSurviveAnError() {
     QVERIFY(client);
     QTRY_COMPARE(m_server->ActiveConnections(), 1);
     const quint16 port = m_server->serverPort();
-    m_server->Error(-5);
-    QCOMPARE(m_messages, QStringList{"Server Error: -5"});
+    m_server->Error(QAbstractSocket::UnknownSocketError);
+    QCOMPARE(m_messages, QStringList{"Server Error: -1"});
     QVERIFY(!m_server->isListening());
 
     client->write("GET /alpha.126.key HTTP/1.1\r\n\r\n");

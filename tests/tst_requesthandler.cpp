@@ -1,7 +1,6 @@
 // The key server's answers, byte for byte, to every kind of request the phone or others send.
 #include "runtime/ExtendedPath.h"
 #include "runtime/RegularFile.h"
-#include "runtime/Services.h"
 #include "server/RequestHandler.h"
 #include "support/ExpectedReplies.h"
 #include "support/TestKeyFolder.h"
@@ -52,10 +51,13 @@ private slots:
 private:
     TestKeyFolder m_folder;
     QString m_selected;
+    quint64 m_beeps = 0;
     RequestHandler m_handler{server::KeySource{
-        [this] { return m_selected; },
-        [this] { return m_folder.keysItem(); },
-    }};
+                                 [this] { return m_selected; },
+                                 [this] { return m_folder.keysItem(); },
+                             },
+                             {},
+                             [this] { ++m_beeps; }};
     QByteArray m_alpha;
 };
 
@@ -189,9 +191,9 @@ void TestRequestHandler::replies() {
     QFETCH(QByteArray, body);
     m_selected = selected;
 
-    const quint64 beepsBefore = runtime::Services::beepCount();
+    const quint64 beepsBefore = m_beeps;
     const std::optional<QByteArray> reply = m_handler.handle(request);
-    const quint64 beeps = runtime::Services::beepCount() - beepsBefore;
+    const quint64 beeps = m_beeps - beepsBefore;
 
     if (body == kNoReply) {
         QVERIFY(!reply);

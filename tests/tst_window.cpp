@@ -3,6 +3,7 @@
 #include "app/Canvas.h"
 #include "app/MainMenuBar.h"
 #include "app/Startup.h"
+#include "app/StatusLine.h"
 #include "app/Window1.h"
 #include "pairing/PairingPayload.h"
 #include "support/QrDecode.h"
@@ -17,22 +18,58 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
+
+#ifdef Q_OS_LINUX
+#include <sched.h>
+#endif
 
 namespace {
 
+using namespace std::chrono_literals;
+
+// Inside the test's own network namespace, an address of this computer that is off every
+// subnet the server counts as local (a /8 is wider than any it takes for one).
+const QString kOffLan = QStringLiteral("198.51.100.7");
+
 const QString kAddress = QStringLiteral("192.168.1.20");
+
+// Sends `count` GETs for `key` from `from`, fifty connections at a time; whether every one of
+// them was closed.
+bool sendRequests(const QHostAddress& from, quint16 port, const QByteArray& key, int count) {
+    for (int sent = 0; sent < count;) {
+        std::vector<std::unique_ptr<QTcpSocket>> wave;
+        for (; sent < count && wave.size() < 50; ++sent) {
+            auto& socket = wave.emplace_back(std::make_unique<QTcpSocket>());
+            socket->bind(from);
+            socket->connectToHost(from, port);
+            socket->write("GET /" + key + " HTTP/1.1\r\n\r\n");
+        }
+        if (!QTest::qWaitFor([&wave] {
+                return std::all_of(wave.begin(), wave.end(), [](const auto& socket) {
+                    return socket->state() == QAbstractSocket::UnconnectedState;
+                });
+            }))
+            return false;
+    }
+    return true;
+}
 
 Window1Options optionsFor(const QString& documents) {
     Window1Options options;
@@ -123,6 +160,8 @@ private slots:
     void codeFollowsAddress_data();
     void codeFollowsAddress();
     void codeFollowsPixelRatio();
+    void statusLine_data();
+    void statusLine();
     void listenErrorExplained_data();
     void listenErrorExplained();
     void closingQuitsWithZero();
@@ -152,6 +191,7 @@ void TestWindow::controlsBeforeOpening() {
     QVERIFY(window.Label2()->text().endsWith(QStringLiteral("de vos équipements.")));
     QVERIFY(window.Label2()->wordWrap());
     QVERIFY(!window.Label1()->wordWrap());
+    QVERIFY(!window.version()->wordWrap());
     QCOMPARE(window.Label2()->palette().color(QPalette::WindowText), QColor(57, 57, 57));
     QCOMPARE(window.version()->palette().color(QPalette::WindowText), QColor(71, 71, 71));
     QCOMPARE(window.windowTitle(), QStringLiteral("Zorvik_QRCode"));
@@ -167,6 +207,7 @@ void TestWindow::controlGeometry_data() {
     QTest::newRow("Label1") << "Label1" << QRect(20, 11, 382, 20);
     QTest::newRow("Label2") << "Label2" << QRect(20, 43, 754, 54);
     QTest::newRow("version") << "version" << QRect(20, 316, 262, 20);
+    QTest::newRow("status") << "status" << QRect(300, 316, 486, 20);
 }
 
 void TestWindow::controlGeometry() {
@@ -179,6 +220,8 @@ void TestWindow::controlGeometry() {
     QVERIFY(control);
     QCOMPARE(control->geometry(), geometry);
     QCOMPARE(control->parentWidget(), window.centralWidget());
+    if (auto* label = qobject_cast<QLabel*>(control))
+        QCOMPARE(label->alignment(), Qt::AlignLeft | Qt::AlignTop);
 }
 
 void TestWindow::fixedSizeWindow() {
@@ -359,11 +402,14 @@ void TestWindow::codeFollowsAddress() {
         // One line in place of the code, the canvas centred across the window.
         QVERIFY(canvas->backdrop().isNull());
         QVERIFY(!canvas->message().isEmpty());
+        QCOMPARE(canvas->accessibleDescription(), canvas->message());
         QVERIFY(decodeQrCodes(canvas->grab().toImage()).isEmpty());
         QVERIFY(qAbs(2 * canvas->x() + canvas->width() - window.width()) <= 1);
     } else {
         QVERIFY(canvas->message().isEmpty());
         QCOMPARE(shownPayload(window), payloadFor(key, after));
+        // What a screen reader says of the code follows it too.
+        QVERIFY(canvas->accessibleDescription().contains(after));
     }
 }
 
@@ -389,6 +435,73 @@ void TestWindow::codeFollowsPixelRatio() {
         QVERIFY(qAbs(2 * window.Canvas1()->x() + picture.width() / picture.devicePixelRatio() -
                      806) <= 1);
     }
+}
+
+void TestWindow::statusLine_data() {
+    QTest::addColumn<QString>("fromText");
+    QTest::addColumn<bool>("selected"); // whether the device asks for the selected key
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("bells");
+    const QString at = QStringLiteral("^\\d\\d:\\d\\d:\\d\\d – ");
+    QTest::newRow("key sent") << QStringLiteral("127.0.0.1") << true << 1
+                              << at + "Clef « one.126.key » envoyée à 127.0.0.1\\.$" << 1;
+    QTest::newRow("-4: a code scanned before the selection changed")
+        << QStringLiteral("127.0.0.1") << false << 1
+        << at + "127.0.0.1 : « two.127.key » n'est pas la clef choisie, rescannez\\.$" << 1;
+    QTest::newRow("refused: off the local network")
+        << kOffLan << true << 1
+        << at + "198.51.100.7 refusé : le téléphone doit être sur le même réseau\\.$" << 0;
+    QTest::newRow("a burst of 1000 shows its last and counts the others")
+        << QStringLiteral("127.0.0.1") << false << 1000
+        << "n'est pas la clef choisie, rescannez\\. \\(et 999 autres\\)$" << 1;
+}
+
+// What the last device did, at once after a quiet spell; a flood neither drives the line nor
+// the alert.
+void TestWindow::statusLine() {
+    QFETCH(QString, fromText);
+    const QHostAddress from(fromText);
+    QFETCH(bool, selected);
+    QFETCH(int, requests);
+    QFETCH(QString, shown);
+    QFETCH(int, bells);
+    if (!QTcpSocket().bind(from))
+        QSKIP("the test's own network namespace needs root");
+    TestKeyFolder folder;
+    folder.addKey(QStringLiteral("one.126.key"));
+    folder.addKey(QStringLiteral("two.127.key"));
+    Window1Options options = optionsFor(folder.documents());
+    int rung = 0;
+    options.bell = [&rung] { ++rung; };
+    // Long enough that a stalled machine cannot split the burst.
+    options.burstInterval = 2s;
+    Window1 window(options);
+    window.open();
+    window.PopupMenu1()->setCurrentText(QStringLiteral("one.126.key"));
+    const QByteArray key = selected ? "one.126.key" : "two.127.key";
+    QCOMPARE(window.status()->text(), QStringLiteral("En attente de votre téléphone ou tablette…"));
+    QSignalSpy changes(window.status(), &StatusLine::changed);
+    QElapsedTimer burst;
+    burst.start();
+    const quint16 port = window.mServer->serverPort();
+    QVERIFY(sendRequests(from, port, key, requests));
+    const QRegularExpression expected(shown);
+    QTRY_VERIFY2(expected.match(window.status()->fullText()).hasMatch(),
+                 qPrintable(window.status()->fullText()));
+    QCOMPARE(rung, bells);
+    QVERIFY(changes.size() <= 2 + burst.elapsed() / 2000);
+    QCOMPARE(changes.last().first().toString(), window.status()->fullText());
+    // A line shortened to fit shows the whole of it in its tooltip.
+    QCOMPARE(window.status()->toolTip().isEmpty(),
+             window.status()->text() == window.status()->fullText());
+    if (requests == 1)
+        return;
+    // Once the burst is over, a lone request shows at once and sounds again.
+    QTest::qWait(2500);
+    QVERIFY(sendRequests(from, port, key, 1));
+    QCOMPARE(rung, bells + 1);
+    QVERIFY(!window.status()->fullText().contains(QStringLiteral("(et ")));
 }
 
 void TestWindow::listenErrorExplained_data() {
@@ -423,9 +536,12 @@ void TestWindow::listenErrorExplained() {
     Window1 window(options);
     window.open();
     // Failures the test cannot cause are reported the way the server reports them.
+    QTcpSocket phone;
     if (!portTaken) {
         QVERIFY(window.mServer->isListening());
-        window.mServer->Error(code);
+        phone.connectToHost(QHostAddress::LocalHost, window.mServer->serverPort());
+        QVERIFY(phone.waitForConnected(5000));
+        window.mServer->Error(QAbstractSocket::SocketError(code));
     }
 
     QTRY_VERIFY(watch.shown);
@@ -433,8 +549,12 @@ void TestWindow::listenErrorExplained() {
     QVERIFY2(watch.shown->informativeText.contains(advice),
              qPrintable(watch.shown->informativeText));
     QVERIFY(!window.mServer->isListening());
+    QVERIFY(window.status()->fullText().contains(QStringLiteral("Serveur arrêté")));
     QTest::qWait(50);
     QCOMPARE(watch.count, 1);
+    // A phone connected before the stop is still answered, and the line says so.
+    phone.write("GET /x.126.key HTTP/1.1\r\n\r\n");
+    QTRY_VERIFY(portTaken || window.status()->fullText().contains(QStringLiteral("x.126.key")));
 }
 
 // Must stay the last test: once the application has been told to quit, no event loop of this
@@ -450,6 +570,12 @@ void TestWindow::closingQuitsWithZero() {
 }
 
 int main(int argc, char** argv) {
+#ifdef Q_OS_LINUX
+    // A network of the test's own, where a peer can come from off the local network.
+    if (::unshare(CLONE_NEWNET) == 0 &&
+        std::system(qPrintable("ip link set lo up && ip addr add " + kOffLan + "/8 dev lo")) != 0)
+        return 1;
+#endif
     // Two screens, the second at 150 %, so a window can be moved to another pixel ratio.
     QTemporaryDir config;
     const QString screens = config.filePath(QStringLiteral("screens.json"));

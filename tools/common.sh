@@ -2,7 +2,7 @@
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev libqrcodegencpp-dev libxcb1-dev)
+BUILD_PACKAGES=(cmake ninja-build g++ qt6-base-dev libqrcodegencpp-dev)
 
 # Installs those of the named Debian packages that are not installed yet; quick when none is.
 ensure_packages() {

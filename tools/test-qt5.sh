@@ -6,7 +6,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" clang qtbase5-dev libzxing-dev xvfb xauth xdotool \
-    x11-utils imagemagick mingw-w64 python3
+    x11-utils imagemagick mingw-w64 python3 python3-pyatspi at-spi2-core dbus-daemon iproute2
 
 qt5="$ROOT/build/ci-qt5-clang"
 build qt5-clang

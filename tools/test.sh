@@ -7,7 +7,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" libzxing-dev xvfb xauth xdotool x11-utils imagemagick \
-    clang-format git
+    clang-format git python3-pyatspi at-spi2-core dbus-daemon iproute2
 
 echo "== Formatting (clang-format)"
 git -C "$ROOT" ls-files -z '*.cpp' '*.h' | (cd "$ROOT" && xargs -0 clang-format --dry-run --Werror)

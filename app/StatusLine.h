@@ -1,0 +1,48 @@
+// The line at the bottom of the window that says, in French, what the last device did with the
+// key server. Nothing it shows is kept: it is not a log.
+#pragma once
+
+#include "server/DeviceEvent.h"
+
+#include <QAbstractSocket>
+#include <QLabel>
+#include <QTime>
+
+#include <chrono>
+#include <optional>
+
+class Coalescer;
+
+class StatusLine : public QLabel {
+    Q_OBJECT
+
+public:
+    /// Says that the program is waiting for the phone. The line changes at most once per
+    /// `interval`, so that a flood cannot drive the window.
+    explicit StatusLine(std::chrono::milliseconds interval, QWidget* parent = nullptr);
+
+    /// What the key server did for a device: shown at once after a quiet spell, otherwise with
+    /// the next change, as the last event of its burst with how many others came with it.
+    void report(const server::DeviceEvent& event);
+
+    /// The key server stopped listening after `error`; shown as report() shows an event.
+    void reportStopped(QAbstractSocket::SocketError error);
+
+    /// The whole of what the line says, as assistive technology reads it; the text shown is
+    /// shortened to the line's width when it does not fit.
+    QString fullText() const { return accessibleName(); }
+
+signals:
+    /// The line now says `text` (in full): at once after a quiet spell, then at most once per
+    /// interval.
+    void changed(const QString& text);
+
+private:
+    void show(int others);
+    QString describeLatest() const;
+
+    Coalescer* m_updates;
+    server::DeviceEvent m_latest;
+    std::optional<QAbstractSocket::SocketError> m_stoppedBy;
+    QTime m_latestAt;
+};
