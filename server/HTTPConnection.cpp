@@ -50,6 +50,10 @@ bool HTTPConnection::attach(qintptr socketDescriptor) {
 }
 
 void HTTPConnection::ProcessHeaders(const QByteArray& data) {
+    // A client that pipelines requests behind a slow read, or does not read its replies, is not
+    // answered beyond a few: what a connection holds stays bounded however long it keeps sending.
+    if (qsizetype(m_heldReplies.size()) + (bytesToWrite() > 0 ? 1 : 0) >= kMaxHeldReplies)
+        return;
     const RequestHandler::Decision decision = m_handler->decide(data);
     switch (decision.kind) {
     case RequestHandler::Decision::Kind::None:
@@ -135,7 +139,7 @@ void HTTPConnection::sendNow(const QByteArray& reply) {
             this,
             [this] {
                 m_sendCheckQueued = false;
-                if (bytesToWrite() == 0 && state() == ConnectedState)
+                if (allSent() && state() == ConnectedState)
                     SendComplete(false);
             },
             Qt::QueuedConnection);
@@ -164,7 +168,7 @@ void HTTPConnection::closeIfAllSent() {
     // A reply the system took whole has left already: close now rather than from the queued
     // check, which under load waits behind every socket event and keeps each connection open
     // that much longer.
-    if (m_sendCheckQueued && bytesToWrite() == 0 && state() == ConnectedState)
+    if (m_sendCheckQueued && allSent() && state() == ConnectedState)
         SendComplete(false);
 }
 
@@ -194,8 +198,13 @@ void HTTPConnection::onEndOfStream() {
     }
 }
 
+bool HTTPConnection::allSent() const {
+    // A reply still waiting for its key file has not been sent either: closing now would lose it.
+    return bytesToWrite() == 0 && m_heldReplies.empty();
+}
+
 void HTTPConnection::onBytesWritten() {
-    if (bytesToWrite() == 0)
+    if (allSent())
         SendComplete(false);
 }
 

@@ -21,6 +21,9 @@ class HTTPConnection : public QTcpSocket {
 public:
     /// Bytes gathered without a line end that are handled as they stand.
     static constexpr qsizetype kMaxGatheredBytes = 8192;
+    /// Replies a connection holds at most (waiting for their key file, or not yet taken by the
+    /// system); a request that comes while it holds this many is not answered.
+    static constexpr qsizetype kMaxHeldReplies = 4;
 
     /// `timeout`: how long the client has, from being accepted, to complete its request line
     /// (bytes now and then do not extend it), and after that how long it may stay silent.
@@ -73,6 +76,8 @@ private:
     void sendNow(const QByteArray& reply);
     void onKeyRead(quint64 id, const QByteArray& reply);
     void closeIfAllSent();
+    /// Whether every reply has left: none waits for its key file or in the write buffer.
+    bool allSent() const;
     void handleGathered();
     void onEndOfStream();
     void onBytesWritten();

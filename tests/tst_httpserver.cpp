@@ -3,10 +3,12 @@
 #include "runtime/Services.h"
 #include "server/HTTPConnection.h"
 #include "server/HTTPServer.h"
+#include "server/KeyReads.h"
 #include "support/ExpectedReplies.h"
 #include "support/TestKeyFolder.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTcpSocket>
@@ -125,6 +127,39 @@ bool shutdownSending(QTcpSocket& socket) {
 
 const QByteArray kRequest = "GET /alpha.126.key HTTP/1.1\r\nHost: x\r\n\r\n";
 
+// Holds key file reads back, as a stalled share would, until their file (or every file) is
+// released.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable opened;
+    QStringList released;
+    bool open = false;
+    int reads = 0;
+    void release(const QString& name = {}) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (name.isEmpty())
+            open = true;
+        released << name;
+        opened.notify_all();
+    }
+    int count() {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return reads;
+    }
+};
+
+server::KeyFileReader gatedReader(std::shared_ptr<Gate> gate) {
+    return [gate](const runtime::FolderItem& file) {
+        std::unique_lock<std::mutex> lock(gate->mutex);
+        ++gate->reads;
+        const QString name = QFileInfo(file.path()).fileName();
+        gate->opened.wait_for(
+            lock, 10s, [&gate, &name] { return gate->open || gate->released.contains(name); });
+        return runtime::readRegularFile(file.nativePath(),
+                                        server::RequestHandler::kMaxKeyFileBytes);
+    };
+}
+
 } // namespace
 
 class TestHttpServer : public QObject {
@@ -152,6 +187,9 @@ private slots:
     void eachAddressDisplacesOnlyItsOwn();
     void waitingRequestIsNotDisplaced();
     void slowReadDelaysOnlyItsOwnReply();
+    void heldRepliesAllLeaveBeforeTheClose();
+    void heldRepliesAreBounded();
+    void goneWaitersAreDropped();
 
 private:
     std::unique_ptr<QTcpSocket> connectClient(const QHostAddress& from = {});
@@ -163,12 +201,14 @@ private:
     std::unique_ptr<TestKeyFolder> m_folder;
     std::unique_ptr<HTTPServer> m_server;
     QByteArray m_key;
+    QString m_selected;
     QStringList m_messages;
 };
 
 void TestHttpServer::init() {
     m_folder = std::make_unique<TestKeyFolder>();
     m_key = m_folder->addKey(QStringLiteral("alpha.126.key"), 4200);
+    m_selected = QStringLiteral("alpha.126.key");
     m_messages.clear();
     runtime::Services::setMessageBoxHandler([this](const QString& text) { m_messages << text; });
 }
@@ -181,8 +221,7 @@ void TestHttpServer::cleanup() {
 void TestHttpServer::startServer(server::ServerLimits limits, server::PeerRule peerRule,
                                  server::KeyFileReader reader, server::Acceptor accept) {
     m_server = std::make_unique<HTTPServer>(
-        server::KeySource{[] { return QStringLiteral("alpha.126.key"); },
-                          [this] { return m_folder->keysItem(); }},
+        server::KeySource{[this] { return m_selected; }, [this] { return m_folder->keysItem(); }},
         nullptr, limits, std::move(peerRule), std::move(reader), std::move(accept));
     m_server->setPort(0);
     m_server->Listen();
@@ -573,33 +612,11 @@ void TestHttpServer::waitingRequestIsNotDisplaced() {
 // A key file that takes long to read holds back only the replies that wait for it; a second GET
 // for it shares the read; and no wait for it is taken for idleness.
 void TestHttpServer::slowReadDelaysOnlyItsOwnReply() {
-    struct Gate {
-        std::mutex mutex;
-        std::condition_variable opened;
-        bool open = false;
-        int reads = 0;
-        void release() {
-            const std::lock_guard<std::mutex> lock(mutex);
-            open = true;
-            opened.notify_all();
-        }
-        int count() {
-            const std::lock_guard<std::mutex> lock(mutex);
-            return reads;
-        }
-    };
     auto gate = std::make_shared<Gate>();
     // Released on every way out, so that no worker stays stuck.
     const std::unique_ptr<Gate, void (*)(Gate*)> releaseOnExit(gate.get(),
                                                                [](Gate* g) { g->release(); });
-    startServer({.idleTimeout = 200ms}, &server::LocalPeer::allows,
-                [gate](const runtime::FolderItem& file) {
-                    std::unique_lock<std::mutex> lock(gate->mutex);
-                    ++gate->reads;
-                    gate->opened.wait_for(lock, 10s, [&gate] { return gate->open; });
-                    return runtime::readRegularFile(file.nativePath(),
-                                                    server::RequestHandler::kMaxKeyFileBytes);
-                });
+    startServer({.idleTimeout = 200ms}, &server::LocalPeer::allows, gatedReader(gate));
     auto phone = connectClient();
     QVERIFY(phone);
     phone->write(kRequest);
@@ -620,6 +637,71 @@ void TestHttpServer::slowReadDelaysOnlyItsOwnReply() {
     QCOMPARE(readUntilClosed(*phone), successReply("alpha.126.key", m_key));
     QCOMPARE(readUntilClosed(*again), successReply("alpha.126.key", m_key));
     QCOMPARE(gate->count(), 1);
+}
+
+// The user selects another key while the first GET's read stalls: the second GET on the same
+// connection is answered too, after the first, however the reads end.
+void TestHttpServer::heldRepliesAllLeaveBeforeTheClose() {
+    auto gate = std::make_shared<Gate>();
+    const std::unique_ptr<Gate, void (*)(Gate*)> releaseOnExit(gate.get(),
+                                                               [](Gate* g) { g->release(); });
+    const QByteArray beta = m_folder->addKey(QStringLiteral("beta.126.key"), 4000, 1);
+    startServer({}, &server::LocalPeer::allows, gatedReader(gate));
+    auto phone = connectClient();
+    QVERIFY(phone);
+    phone->write(kRequest);
+    QTRY_COMPARE(gate->count(), 1);
+    m_selected = QStringLiteral("beta.126.key");
+    phone->write("GET /beta.126.key HTTP/1.1\r\n\r\n");
+    QTRY_COMPARE(gate->count(), 2);
+    gate->release(QStringLiteral("alpha.126.key"));
+    const QByteArray first = successReply("alpha.126.key", m_key);
+    QTRY_COMPARE(phone->bytesAvailable(), first.size());
+    gate->release(QStringLiteral("beta.126.key"));
+    QCOMPARE(readUntilClosed(*phone), first + successReply("beta.126.key", beta));
+}
+
+// Requests pipelined behind a stalled read are not queued beyond a few.
+void TestHttpServer::heldRepliesAreBounded() {
+    auto gate = std::make_shared<Gate>();
+    const std::unique_ptr<Gate, void (*)(Gate*)> releaseOnExit(gate.get(),
+                                                               [](Gate* g) { g->release(); });
+    startServer({}, &server::LocalPeer::allows, gatedReader(gate));
+    qRegisterMetaType<HTTPConnection*>();
+    QSignalSpy added(m_server.get(), &HTTPServer::connectionAdded);
+    auto client = connectClient();
+    QVERIFY(client);
+    QTRY_COMPARE(added.size(), 1);
+    auto* connection = added.first().first().value<HTTPConnection*>();
+    for (int i = 0; i < 3 * HTTPConnection::kMaxHeldReplies; ++i)
+        connection->ProcessHeaders(kRequest);
+    gate->release();
+    QByteArray expected;
+    for (int i = 0; i < HTTPConnection::kMaxHeldReplies; ++i)
+        expected += successReply("alpha.126.key", m_key);
+    QCOMPARE(readUntilClosed(*client), expected);
+}
+
+// Who waits for a stalled read and goes meanwhile is not kept until the read ends.
+void TestHttpServer::goneWaitersAreDropped() {
+    auto gate = std::make_shared<Gate>();
+    const std::unique_ptr<Gate, void (*)(Gate*)> releaseOnExit(gate.get(),
+                                                               [](Gate* g) { g->release(); });
+    server::KeyReads reads(std::make_shared<const server::RequestHandler>(
+        server::KeySource{[this] { return m_selected; }, [this] { return m_folder->keysItem(); }},
+        gatedReader(gate)));
+    const runtime::FolderItem file = m_folder->keysItem().child(m_selected);
+    auto gone = std::make_unique<QObject>();
+    QObject stays;
+    int calls = 0;
+    for (QObject* context : {gone.get(), gone.get(), &stays})
+        QVERIFY(reads.read(file, context, [&calls](const runtime::RegularFileRead&) { ++calls; }));
+    QCOMPARE(reads.waiters(), 3);
+    gone.reset();
+    QCOMPARE(reads.waiters(), 1);
+    gate->release();
+    QTRY_COMPARE(reads.inFlight(), 0);
+    QCOMPARE(calls, 1);
 }
 
 QTEST_GUILESS_MAIN(TestHttpServer)
