@@ -2,6 +2,8 @@
 // has left.
 #pragma once
 
+#include "server/ConnectionAdmission.h"
+
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -50,11 +52,12 @@ public:
     /// Called when everything written has been sent: closes the connection.
     void SendComplete(bool userAborted);
 
-    /// Whether a request line has been completed (or handled as it stood) on this connection.
-    bool hasRequestLine() const { return m_requestLineSeen; }
-
-    /// Whether the client has sent nothing at all yet.
-    bool hasSentNothing() const { return !m_requestLineSeen && m_gathered.isEmpty(); }
+    /// How far the client's request got.
+    ConnectionFacts::Stage stage() const {
+        return m_requestLineSeen      ? ConnectionFacts::Stage::Complete
+               : m_gathered.isEmpty() ? ConnectionFacts::Stage::Nothing
+                                      : ConnectionFacts::Stage::Begun;
+    }
 
     /// Whether a reply is still on its way out, or waiting for its key file to be read.
     bool isReplying() const {

@@ -177,14 +177,10 @@ private slots:
     void halfClose_data();
     void halfClose();
     void secondGetOnOpenConnection();
-    void newcomerDisplacesTheLongestWaiting_data();
-    void newcomerDisplacesTheLongestWaiting();
     void acceptFailurePausesAndRecovers();
     void refusedAndFailedConnectionsLeaveNoDescriptor();
     void listeningErrorIsShownAndStops();
     void openConnectionsSurviveAnError();
-    void eachAddressDisplacesOnlyItsOwn_data();
-    void eachAddressDisplacesOnlyItsOwn();
     void waitingRequestIsNotDisplaced();
     void slowReadDelaysOnlyItsOwnReply();
     void heldRepliesAllLeaveBeforeTheClose();
@@ -383,48 +379,6 @@ void TestHttpServer::secondGetOnOpenConnection() {
     QCOMPARE(runtime::Services::beepCount(), beeps + 2);
 }
 
-void TestHttpServer::newcomerDisplacesTheLongestWaiting_data() {
-    QTest::addColumn<QByteArray>("older"); // what each of the two sent; empty: nothing
-    QTest::addColumn<QByteArray>("newer");
-    QTest::addColumn<bool>("olderGoes");
-    const QByteArray line = "OPTIONS * HTTP/1.1\r\n";
-    const QByteArray begun = "GET /alpha";
-    QTest::newRow("the longer waiting of two silent") << QByteArray() << QByteArray() << true;
-    QTest::newRow("silent before one with a request line") << line << QByteArray() << false;
-    QTest::newRow("silent before one that began its line") << begun << QByteArray() << false;
-    QTest::newRow("one that began its line before one with a request line")
-        << line << begun << false;
-    QTest::newRow("the longer silent of two with request lines") << line << line << true;
-}
-
-// A script holding every place must not keep the phone from its key, nor displace a phone that
-// is still sending its request line while someone else has sent nothing.
-void TestHttpServer::newcomerDisplacesTheLongestWaiting() {
-    QFETCH(QByteArray, older);
-    QFETCH(QByteArray, newer);
-    QFETCH(bool, olderGoes);
-    startServer({.idleTimeout = 10s, .maxConnections = 2, .displaceGrace = 0ms});
-    auto first = connectClient();
-    QVERIFY(first);
-    first->write(older);
-    QTRY_COMPARE(m_server->ActiveConnections(), 1);
-    QTest::qWait(20);
-    auto second = connectClient();
-    QVERIFY(second);
-    second->write(newer);
-    QTRY_COMPARE(m_server->ActiveConnections(), 2);
-    QTest::qWait(20);
-
-    auto phone = connectClient();
-    QVERIFY(phone);
-    phone->write(kRequest);
-    QCOMPARE(readUntilClosed(*phone), successReply("alpha.126.key", m_key));
-    QCOMPARE(first->state(),
-             olderGoes ? QAbstractSocket::UnconnectedState : QAbstractSocket::ConnectedState);
-    QCOMPARE(second->state(),
-             olderGoes ? QAbstractSocket::ConnectedState : QAbstractSocket::UnconnectedState);
-}
-
 // Out of descriptors, the server pauses accepting, retries with a growing pause and serves again
 // once they are free; the user sees nothing.
 void TestHttpServer::acceptFailurePausesAndRecovers() {
@@ -546,51 +500,10 @@ void TestHttpServer::openConnectionsSurviveAnError() {
     QCOMPARE(late.error(), QAbstractSocket::ConnectionRefusedError);
 }
 
-void TestHttpServer::eachAddressDisplacesOnlyItsOwn_data() {
-    QTest::addColumn<int>("graceMs");
-    QTest::addColumn<int>("goes"); // which of its three connections the flooding address loses
-    QTest::newRow("at its share, its own longest waiting goes") << 0 << 0;
-    QTest::newRow("its own all accepted a moment ago: the newcomer goes") << 60'000 << 2;
-}
-
-// An address at its share of the bound takes the place of its own connections, never of an
-// older one from elsewhere, and the phone from another address is served throughout.
-void TestHttpServer::eachAddressDisplacesOnlyItsOwn() {
-    QFETCH(int, graceMs);
-    QFETCH(int, goes);
-    startServer({.idleTimeout = 10s,
-                 .maxConnections = 8,
-                 .connectionsPerAddress = 2,
-                 .displaceGrace = std::chrono::milliseconds(graceMs)});
-    const QHostAddress flooder(QStringLiteral("127.0.0.2"));
-    auto elsewhere = connectClient();
-    QVERIFY(elsewhere);
-    QTRY_COMPARE(m_server->ActiveConnections(), 1);
-    std::vector<std::unique_ptr<QTcpSocket>> flood;
-    for (int i = 0; i < 3; ++i) {
-        QTest::qWait(20);
-        flood.push_back(connectClient(flooder));
-        QVERIFY(flood.back());
-    }
-    QTRY_COMPARE(flood.at(goes)->state(), QAbstractSocket::UnconnectedState);
-    QTest::qWait(50);
-    for (int i = 0; i < 3; ++i) {
-        if (i != goes)
-            QCOMPARE(flood.at(i)->state(), QAbstractSocket::ConnectedState);
-    }
-    QCOMPARE(elsewhere->state(), QAbstractSocket::ConnectedState);
-    QCOMPARE(m_server->ActiveConnections(), 3);
-
-    auto phone = connectClient();
-    QVERIFY(phone);
-    phone->write(kRequest);
-    QCOMPARE(readUntilClosed(*phone), successReply("alpha.126.key", m_key));
-}
-
 // A request already in the system when a newcomer needs a place is read before the choice: its
 // connection is not taken for one that has sent nothing.
 void TestHttpServer::waitingRequestIsNotDisplaced() {
-    startServer({.idleTimeout = 10s, .maxConnections = 2, .displaceGrace = 0ms});
+    startServer({.idleTimeout = 10s, .maxConnections = 2});
     auto phone = connectClient();
     QVERIFY(phone);
     QTRY_COMPARE(m_server->ActiveConnections(), 1);
