@@ -2,22 +2,21 @@
 // has left.
 #pragma once
 
+#include "server/ClientSocket.h"
 #include "server/ConnectionAdmission.h"
+#include "server/HeldReplies.h"
 
-#include <QTcpSocket>
 #include <QTimer>
 
 #include <chrono>
-#include <deque>
 #include <memory>
-#include <optional>
 
 namespace server {
 
 class KeyReads;
 class RequestHandler;
 
-class HTTPConnection : public QTcpSocket {
+class HTTPConnection : public ClientSocket {
     Q_OBJECT
 
 public:
@@ -60,24 +59,18 @@ public:
     }
 
     /// Whether a reply is still on its way out, or waiting for its key file to be read.
-    bool isReplying() const {
-        return bytesToWrite() > 0 || m_sendCheckQueued || !m_heldReplies.empty();
-    }
+    bool isReplying() const { return bytesToWrite() > 0 || m_sendCheckQueued || !m_held.empty(); }
 
     /// When the client was accepted, and when it last sent a byte (the same until it does).
     std::chrono::steady_clock::time_point acceptedAt() const { return m_acceptedAt; }
     std::chrono::steady_clock::time_point lastHeardAt() const { return m_lastHeardAt; }
 
 private:
-    /// A reply in request order; empty while its key file is being read.
-    struct HeldReply {
-        quint64 id = 0;
-        std::optional<QByteArray> bytes;
-    };
-
     void queueReply(const QByteArray& reply);
     void sendNow(const QByteArray& reply);
-    void onKeyRead(quint64 id, const QByteArray& reply);
+    /// Sends the held replies that no longer wait for a key file, in order.
+    void sendReady();
+    void onKeyRead(HeldReplies::Ticket ticket, const QByteArray& reply);
     void closeIfAllSent();
     /// Whether every reply has left: none waits for its key file or in the write buffer.
     bool allSent() const;
@@ -88,8 +81,7 @@ private:
 
     std::shared_ptr<const RequestHandler> m_handler;
     KeyReads* m_reads;
-    std::deque<HeldReply> m_heldReplies;
-    quint64 m_nextReplyId = 0;
+    HeldReplies m_held;
     QByteArray m_gathered;
     QTimer m_timer;
     std::chrono::steady_clock::time_point m_acceptedAt;
