@@ -9,12 +9,14 @@
 # 8 addresses x 64 connections wait for that key, and the memory held behind a stalled read.
 # Figures only.
 #   bash bench/flood.sh [seconds each read of the slow key takes]
+# FLOOD_PARTS (default "fast slow memory") picks the parts to run.
 if [[ -z "${ZORVIK_FLOOD_NAMESPACE:-}" ]]; then
     exec env ZORVIK_FLOOD_NAMESPACE=1 unshare -n bash "$0" "$@"
 fi
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 slow_seconds=${1:-2}
+parts=" ${FLOOD_PARTS:-fast slow memory} "
 ensure_packages "${BUILD_PACKAGES[@]}" xvfb python3 iproute2
 build build/release -DCMAKE_BUILD_TYPE=Release -DZORVIK_TESTS=OFF >/dev/null
 ip link set lo up
@@ -37,13 +39,15 @@ start_program() {
     wait_for_port 10999
 }
 
-key="flood.$year.key"
-write_key "$keys/$key"
-start_program
 # flood [environment...]: one flood scenario against the running program.
 flood() {
     env KEY="$key" KEY_FILE="$keys/$key" "$@" timeout 300 python3 "$ROOT/bench/flood_clients.py"
 }
+
+if [[ $parts == *" fast "* ]]; then
+key="flood.$year.key"
+write_key "$keys/$key"
+start_program
 flood FLOOD_ADDRESSES=127.0.0.2
 flood FLOOD_ADDRESSES="$(ipv4s 8)"
 flood FLOOD_ADDRESSES="$(ipv4s 64)"
@@ -59,13 +63,16 @@ flood FLOOD_ADDRESSES=127.0.0.2 HOLDERS=511 HOLDER_ADDRESSES="$(ipv4s 8)"
 kill -0 "$program" 2>/dev/null && echo "program still running" || echo "program DIED"
 kill "$program"
 wait "$program" 2>/dev/null || true
+rm "$keys/$key"
+fi
 
-# Every read of a file called slow.* takes the given time (its first read() call, from the start
-# of the file), as on a stalled share or a cloud placeholder being fetched.
+# Every read of a file called slow.* takes $SLOW_SECONDS (its first read() call, from the start of
+# the file), as on a stalled share or a cloud placeholder being fetched.
 cat >"$work/slow.c" <<C
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 ssize_t read(int fd, void* buffer, size_t size) {
@@ -78,17 +85,24 @@ ssize_t read(int fd, void* buffer, size_t size) {
     if (length > 0) {
         target[length] = 0;
         if (strstr(target, "/slow.") && lseek(fd, 0, SEEK_CUR) == 0)
-            usleep($slow_seconds * 1000000);
+            usleep(atof(getenv("SLOW_SECONDS")) * 1000000);
     }
     return next(fd, buffer, size);
 }
 C
 gcc -shared -fPIC -O2 -o "$work/slow.so" "$work/slow.c" -ldl
-rm "$keys/$key"
 key="slow.$year.key"
 write_key "$keys/$key"
+if [[ $parts == *" slow "* ]]; then
 echo "each read of the key file takes ${slow_seconds} s:"
-start_program LD_PRELOAD="$work/slow.so"
+start_program LD_PRELOAD="$work/slow.so" SLOW_SECONDS="$slow_seconds"
 flood MODE=slow
 flood MODE=waiting WAITERS=512 WAITER_ADDRESSES="$(ipv4s 8)"
-flood MODE=memory PROGRAM_PID="$program"
+kill "$program"
+wait "$program" 2>/dev/null || true
+fi
+if [[ $parts == *" memory "* ]]; then
+    echo "each read of the key file takes 25 s:"
+    start_program LD_PRELOAD="$work/slow.so" SLOW_SECONDS=25
+    flood MODE=memory PROGRAM_PID="$program"
+fi

@@ -262,7 +262,7 @@ def resident_kib():
 
 
 def memory():
-    """Four clients pipeline GETs behind the slow read for 20 s."""
+    """Four clients pipeline GETs behind a stalled read for 20 s; the read ends soon after."""
     async def pipeline(deadline):
         while time.monotonic() < deadline:
             try:
@@ -284,8 +284,11 @@ def memory():
 
     before = resident_kib()
     asyncio.run(main())
-    print(f"  resident memory behind a stalled read, 4 clients pipelining GETs for 20 s: "
-          f"{before / 1024:.0f} MB -> {resident_kib() / 1024:.0f} MB")
+    during = resident_kib()
+    time.sleep(8)
+    print(f"  resident memory, 4 clients pipelining GETs behind a stalled read for 20 s: "
+          f"{before / 1024:.0f} MB before, {during / 1024:.0f} MB after, "
+          f"{resident_kib() / 1024:.0f} MB once the read has ended")
 
 
 if __name__ == "__main__":
