@@ -262,33 +262,36 @@ def resident_kib():
 
 
 def memory():
-    """Four clients pipeline GETs behind a stalled read for 20 s; the read ends soon after."""
-    async def pipeline(deadline):
-        while time.monotonic() < deadline:
-            try:
-                reader, writer = await asyncio.open_connection(HOST, PORT)
-                while time.monotonic() < deadline and not reader.at_eof():
-                    writer.write(REQUEST)
-                    await writer.drain()
-                    try:
-                        await asyncio.wait_for(reader.read(65536), 0.002)
-                    except asyncio.TimeoutError:
-                        pass
-                writer.transport.abort()
-            except OSError:
-                await asyncio.sleep(0.05)
+    """Four clients pipeline GETs behind a read that stalls for 25 s, for 20 s, then wait
+    without reading; the read ends meanwhile."""
+    async def pipeline(deadline, release):
+        try:
+            reader, writer = await asyncio.open_connection(HOST, PORT)
+            while time.monotonic() < deadline and not reader.at_eof():
+                writer.write(REQUEST)
+                await asyncio.sleep(0.001)
+            await release.wait()
+            writer.transport.abort()
+        except OSError:
+            pass
 
     async def main():
-        deadline = time.monotonic() + 20
-        await asyncio.gather(*(pipeline(deadline) for _ in range(4)))
+        started = time.monotonic()
+        release = asyncio.Event()
+        tasks = [asyncio.create_task(pipeline(started + 20, release)) for _ in range(4)]
+        await asyncio.sleep(20)
+        during = resident_kib()
+        await asyncio.sleep(10)
+        after = resident_kib()
+        release.set()
+        await asyncio.gather(*tasks)
+        return during, after
 
     before = resident_kib()
-    asyncio.run(main())
-    during = resident_kib()
-    time.sleep(8)
-    print(f"  resident memory, 4 clients pipelining GETs behind a stalled read for 20 s: "
-          f"{before / 1024:.0f} MB before, {during / 1024:.0f} MB after, "
-          f"{resident_kib() / 1024:.0f} MB once the read has ended")
+    during, after = asyncio.run(main())
+    print(f"  resident memory, 4 clients pipelining GETs for 20 s behind a read that stalls 25 s: "
+          f"{before / 1024:.0f} MB before, {during / 1024:.0f} MB at 20 s, "
+          f"{after / 1024:.0f} MB once the read has ended")
 
 
 if __name__ == "__main__":
