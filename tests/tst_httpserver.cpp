@@ -198,6 +198,8 @@ private:
     std::unique_ptr<HTTPServer> m_server;
     QByteArray m_key;
     QString m_selected;
+    /// Holds back the reads of a server started with gatedReader(m_gate).
+    std::shared_ptr<Gate> m_gate;
     QStringList m_messages;
 };
 
@@ -205,11 +207,14 @@ void TestHttpServer::init() {
     m_folder = std::make_unique<TestKeyFolder>();
     m_key = m_folder->addKey(QStringLiteral("alpha.126.key"), 4200);
     m_selected = QStringLiteral("alpha.126.key");
+    m_gate = std::make_shared<Gate>();
     m_messages.clear();
     runtime::Services::setMessageBoxHandler([this](const QString& text) { m_messages << text; });
 }
 
 void TestHttpServer::cleanup() {
+    // Released on every way out of a test, so that no worker stays stuck.
+    m_gate->release();
     m_server.reset();
     runtime::Services::setMessageBoxHandler({});
 }
@@ -525,15 +530,11 @@ void TestHttpServer::waitingRequestIsNotDisplaced() {
 // A key file that takes long to read holds back only the replies that wait for it; a second GET
 // for it shares the read; and no wait for it is taken for idleness.
 void TestHttpServer::slowReadDelaysOnlyItsOwnReply() {
-    auto gate = std::make_shared<Gate>();
-    // Released on every way out, so that no worker stays stuck.
-    const std::unique_ptr<Gate, void (*)(Gate*)> releaseOnExit(gate.get(),
-                                                               [](Gate* g) { g->release(); });
-    startServer({.idleTimeout = 200ms}, &server::LocalPeer::allows, gatedReader(gate));
+    startServer({.idleTimeout = 200ms}, &server::LocalPeer::allows, gatedReader(m_gate));
     auto phone = connectClient();
     QVERIFY(phone);
     phone->write(kRequest);
-    QTRY_COMPARE(gate->count(), 1);
+    QTRY_COMPARE(m_gate->count(), 1);
     auto again = connectClient();
     QVERIFY(again);
     again->write(kRequest);
@@ -546,40 +547,34 @@ void TestHttpServer::slowReadDelaysOnlyItsOwnReply() {
     QCOMPARE(phone->state(), QAbstractSocket::ConnectedState);
     QCOMPARE(phone->bytesAvailable(), 0);
 
-    gate->release();
+    m_gate->release();
     QCOMPARE(readUntilClosed(*phone), successReply("alpha.126.key", m_key));
     QCOMPARE(readUntilClosed(*again), successReply("alpha.126.key", m_key));
-    QCOMPARE(gate->count(), 1);
+    QCOMPARE(m_gate->count(), 1);
 }
 
 // The user selects another key while the first GET's read stalls: the second GET on the same
 // connection is answered too, after the first, however the reads end.
 void TestHttpServer::heldRepliesAllLeaveBeforeTheClose() {
-    auto gate = std::make_shared<Gate>();
-    const std::unique_ptr<Gate, void (*)(Gate*)> releaseOnExit(gate.get(),
-                                                               [](Gate* g) { g->release(); });
     const QByteArray beta = m_folder->addKey(QStringLiteral("beta.126.key"), 4000, 1);
-    startServer({}, &server::LocalPeer::allows, gatedReader(gate));
+    startServer({}, &server::LocalPeer::allows, gatedReader(m_gate));
     auto phone = connectClient();
     QVERIFY(phone);
     phone->write(kRequest);
-    QTRY_COMPARE(gate->count(), 1);
+    QTRY_COMPARE(m_gate->count(), 1);
     m_selected = QStringLiteral("beta.126.key");
     phone->write("GET /beta.126.key HTTP/1.1\r\n\r\n");
-    QTRY_COMPARE(gate->count(), 2);
-    gate->release(QStringLiteral("alpha.126.key"));
+    QTRY_COMPARE(m_gate->count(), 2);
+    m_gate->release(QStringLiteral("alpha.126.key"));
     const QByteArray first = successReply("alpha.126.key", m_key);
     QTRY_COMPARE(phone->bytesAvailable(), first.size());
-    gate->release(QStringLiteral("beta.126.key"));
+    m_gate->release(QStringLiteral("beta.126.key"));
     QCOMPARE(readUntilClosed(*phone), first + successReply("beta.126.key", beta));
 }
 
 // Requests pipelined behind a stalled read are not queued beyond a few.
 void TestHttpServer::heldRepliesAreBounded() {
-    auto gate = std::make_shared<Gate>();
-    const std::unique_ptr<Gate, void (*)(Gate*)> releaseOnExit(gate.get(),
-                                                               [](Gate* g) { g->release(); });
-    startServer({}, &server::LocalPeer::allows, gatedReader(gate));
+    startServer({}, &server::LocalPeer::allows, gatedReader(m_gate));
     qRegisterMetaType<HTTPConnection*>();
     QSignalSpy added(m_server.get(), &HTTPServer::connectionAdded);
     auto client = connectClient();
@@ -588,7 +583,7 @@ void TestHttpServer::heldRepliesAreBounded() {
     auto* connection = added.first().first().value<HTTPConnection*>();
     for (int i = 0; i < 3 * HTTPConnection::kMaxHeldReplies; ++i)
         connection->ProcessHeaders(kRequest);
-    gate->release();
+    m_gate->release();
     QByteArray expected;
     for (int i = 0; i < HTTPConnection::kMaxHeldReplies; ++i)
         expected += successReply("alpha.126.key", m_key);
@@ -597,12 +592,9 @@ void TestHttpServer::heldRepliesAreBounded() {
 
 // Who waits for a stalled read and goes meanwhile is not kept until the read ends.
 void TestHttpServer::goneWaitersAreDropped() {
-    auto gate = std::make_shared<Gate>();
-    const std::unique_ptr<Gate, void (*)(Gate*)> releaseOnExit(gate.get(),
-                                                               [](Gate* g) { g->release(); });
     server::KeyReads reads(std::make_shared<const server::RequestHandler>(
         server::KeySource{[this] { return m_selected; }, [this] { return m_folder->keysItem(); }},
-        gatedReader(gate)));
+        gatedReader(m_gate)));
     const runtime::FolderItem file = m_folder->keysItem().child(m_selected);
     auto gone = std::make_unique<QObject>();
     QObject stays;
@@ -612,7 +604,7 @@ void TestHttpServer::goneWaitersAreDropped() {
     QCOMPARE(reads.waiters(), 3);
     gone.reset();
     QCOMPARE(reads.waiters(), 1);
-    gate->release();
+    m_gate->release();
     QTRY_COMPARE(reads.inFlight(), 0);
     QCOMPARE(calls, 1);
 }
