@@ -186,6 +186,7 @@ private slots:
     void heldRepliesAllLeaveBeforeTheClose();
     void heldRepliesAreBounded();
     void goneWaitersAreDropped();
+    void unusableDescriptorIsReported();
 
 private:
     std::unique_ptr<QTcpSocket> connectClient(const QHostAddress& from = {});
@@ -607,6 +608,12 @@ void TestHttpServer::goneWaitersAreDropped() {
     m_gate->release();
     QTRY_COMPARE(reads.inFlight(), 0);
     QCOMPARE(calls, 1);
+}
+
+// A descriptor that Qt cannot take over makes a connection that says so, and is not served.
+void TestHttpServer::unusableDescriptorIsReported() {
+    startServer();
+    QVERIFY(!m_server->AddSocket()->attach(-1));
 }
 
 QTEST_GUILESS_MAIN(TestHttpServer)
