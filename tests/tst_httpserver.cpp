@@ -187,6 +187,7 @@ private slots:
     void heldRepliesAreBounded();
     void goneWaitersAreDropped();
     void unusableDescriptorIsReported();
+    void fifthFileIsNotRead();
 
 private:
     std::unique_ptr<QTcpSocket> connectClient(const QHostAddress& from = {});
@@ -506,8 +507,8 @@ void TestHttpServer::openConnectionsSurviveAnError() {
     QCOMPARE(late.error(), QAbstractSocket::ConnectionRefusedError);
 }
 
-// A request already in the system when a newcomer needs a place is read before the choice: its
-// connection is not taken for one that has sent nothing.
+// A request already in the system when a newcomer needs a place is read before the choice, even
+// its first byte alone: its connection is not taken for one that has sent nothing.
 void TestHttpServer::waitingRequestIsNotDisplaced() {
     startServer({.idleTimeout = 10s, .maxConnections = 2});
     auto phone = connectClient();
@@ -519,12 +520,13 @@ void TestHttpServer::waitingRequestIsNotDisplaced() {
     QTRY_COMPARE(m_server->ActiveConnections(), 2);
     // The request and the newcomer both wait in the system when the server next looks; the
     // listening socket is served first.
-    phone->write(kRequest);
+    phone->write(kRequest.left(1));
     QVERIFY(phone->flush());
     auto newcomer = connectClient();
     QVERIFY(newcomer);
-    QCOMPARE(readUntilClosed(*phone), successReply("alpha.126.key", m_key));
     QTRY_COMPARE(silent->state(), QAbstractSocket::UnconnectedState);
+    phone->write(kRequest.mid(1));
+    QCOMPARE(readUntilClosed(*phone), successReply("alpha.126.key", m_key));
     QCOMPARE(newcomer->state(), QAbstractSocket::ConnectedState);
 }
 
@@ -614,6 +616,23 @@ void TestHttpServer::goneWaitersAreDropped() {
 void TestHttpServer::unusableDescriptorIsReported() {
     startServer();
     QVERIFY(!m_server->AddSocket()->attach(-1));
+}
+
+// While four other key files are being read (the user changed the selection during stalled
+// reads), a request for a fifth gets -49 at once.
+void TestHttpServer::fifthFileIsNotRead() {
+    startServer({}, &server::LocalPeer::allows, gatedReader(m_gate));
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i <= server::KeyReads::kMaxInFlight; ++i) {
+        m_selected = QStringLiteral("k%1.126.key").arg(i);
+        m_folder->addKey(m_selected, 4000, i);
+        clients.push_back(connectClient());
+        QVERIFY(clients.back());
+        clients.back()->write("GET /" + m_selected.toUtf8() + " HTTP/1.1\r\n\r\n");
+        if (i < server::KeyReads::kMaxInFlight)
+            QTRY_COMPARE(m_gate->count(), i + 1);
+    }
+    QCOMPARE(readUntilClosed(*clients.back()), expected::wire(expected::kUnreadable));
 }
 
 QTEST_GUILESS_MAIN(TestHttpServer)
