@@ -188,6 +188,7 @@ private slots:
     void goneWaitersAreDropped();
     void unusableDescriptorIsReported();
     void fifthFileIsNotRead();
+    void endOfStreamIsQuietWhileTheReadWaits();
 
 private:
     std::unique_ptr<QTcpSocket> connectClient(const QHostAddress& from = {});
@@ -269,6 +270,8 @@ void TestHttpServer::requestLineInPieces_data() {
         << QByteArrayList{"GET /alpha.12", "6.key HTTP/1.1\r\nHost: x\r\n\r\n"};
     QTest::newRow("split before the CR")
         << QByteArrayList{"GET /alpha.126.key HTTP/1.1", "\r\n\r\n"};
+    QTest::newRow("8 KiB without a line end, then the request")
+        << QByteArrayList{"X", QByteArray(HTTPConnection::kMaxGatheredBytes - 1, 'X') + kRequest};
     QTest::newRow("one byte at a time")
         << QByteArrayList{"G", "E", "T", " ", "/", "alpha", ".126.key", " HTTP/1.1\r\n"};
 }
@@ -633,6 +636,27 @@ void TestHttpServer::fifthFileIsNotRead() {
             QTRY_COMPARE(m_gate->count(), i + 1);
     }
     QCOMPARE(readUntilClosed(*clients.back()), expected::wire(expected::kUnreadable));
+}
+
+// A client that half-closes while its key is read is not reported again and again meanwhile: on
+// Windows the reports starved the read's own completion and hung the server.
+void TestHttpServer::endOfStreamIsQuietWhileTheReadWaits() {
+    startServer({}, &server::LocalPeer::allows, gatedReader(m_gate));
+    qRegisterMetaType<HTTPConnection*>();
+    QSignalSpy added(m_server.get(), &HTTPServer::connectionAdded);
+    auto client = connectClient();
+    QVERIFY(client);
+    QTRY_COMPARE(added.size(), 1);
+    QSignalSpy reports(added.first().first().value<HTTPConnection*>(), &QIODevice::readyRead);
+    client->write(kRequest);
+    client->flush();
+    QVERIFY(shutdownSending(*client));
+    QTRY_COMPARE(m_gate->count(), 1);
+    QTRY_VERIFY(reports.size() >= 2); // the request, then the end of the stream
+    QTest::qWait(200);
+    QCOMPARE(reports.size(), 2);
+    m_gate->release();
+    QCOMPARE(readUntilClosed(*client), successReply("alpha.126.key", m_key));
 }
 
 QTEST_GUILESS_MAIN(TestHttpServer)
