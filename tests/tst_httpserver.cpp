@@ -626,9 +626,10 @@ void TestHttpServer::unusableDescriptorIsReported() {
 void TestHttpServer::fifthFileIsNotRead() {
     startServer({}, &server::LocalPeer::allows, gatedReader(m_gate));
     std::vector<std::unique_ptr<QTcpSocket>> clients;
+    QByteArrayList keys;
     for (int i = 0; i <= server::KeyReads::kMaxInFlight; ++i) {
         m_selected = QStringLiteral("k%1.126.key").arg(i);
-        m_folder->addKey(m_selected, 4000, i);
+        keys << m_folder->addKey(m_selected, 4000, i);
         clients.push_back(connectClient());
         QVERIFY(clients.back());
         clients.back()->write("GET /" + m_selected.toUtf8() + " HTTP/1.1\r\n\r\n");
@@ -636,6 +637,14 @@ void TestHttpServer::fifthFileIsNotRead() {
             QTRY_COMPARE(m_gate->count(), i + 1);
     }
     QCOMPARE(readUntilClosed(*clients.back()), expected::wire(expected::kUnreadable));
+    // A file already being read is shared, however many are.
+    m_selected = QStringLiteral("k0.126.key");
+    auto again = connectClient();
+    QVERIFY(again);
+    again->write("GET /k0.126.key HTTP/1.1\r\n\r\n");
+    QTest::qWait(50);
+    m_gate->release();
+    QCOMPARE(readUntilClosed(*again), successReply("k0.126.key", keys.first()));
 }
 
 // A client that half-closes while its key is read is not reported again and again meanwhile: on
