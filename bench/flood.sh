@@ -1,22 +1,29 @@
 #!/usr/bin/env bash
-# Flood of the key server from one address while another plays the phone: the real program under
-# Xvfb, inside a network namespace of its own (loopback only, so 127.0.0.2 and 127.0.0.3 are two
-# addresses and port 10999 is ours). Prints the phone's successes out of 20 and its latency, with
-# and without a 100 ms gap between connecting and sending its GET, with and without 511 holders;
-# then how long a GET for a key whose reads are slow takes, and how long an unrelated client waits
-# meanwhile. Figures only.
+# Floods of the key server while another address plays the phone: the real program under Xvfb,
+# inside a network namespace of its own (loopback only, so every 127.x address and the IPv6
+# addresses of fd00:18::/64 given to it are addresses of their own, and port 10999 is ours).
+# Prints, for floods from 1 to 200 IPv4 addresses and from 64 and 200 IPv6 addresses of one /64, the
+# phone's successes out of 20 (the whole key within 3 s) and its latency, sending its GET at once
+# and after 100 ms; the same beside 511 holders; then, with a key whose reads are slow, how long
+# its GET takes, how long an unrelated client waits meanwhile, whether the phone is served while
+# 8 addresses x 64 connections wait for that key, and the memory held behind a stalled read.
+# Figures only.
 #   bash bench/flood.sh [seconds each read of the slow key takes]
-# HOLDER_ADDRESSES (comma-separated) sets where the holders come from: the flooding address by
-# default; "127.0.0.10,...,127.0.0.17" fills the whole bound from eight addresses.
+# FLOOD_PARTS (default "fast slow memory") picks the parts to run.
 if [[ -z "${ZORVIK_FLOOD_NAMESPACE:-}" ]]; then
     exec env ZORVIK_FLOOD_NAMESPACE=1 unshare -n bash "$0" "$@"
 fi
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-slow_seconds=${1:-5}
+slow_seconds=${1:-2}
+parts=" ${FLOOD_PARTS:-fast slow memory} "
 ensure_packages "${BUILD_PACKAGES[@]}" xvfb python3 iproute2
 build build/release -DCMAKE_BUILD_TYPE=Release -DZORVIK_TESTS=OFF >/dev/null
 ip link set lo up
+ip -6 addr add fd00:18::1/64 dev lo nodad
+for i in $(seq 200); do ip -6 addr add "fd00:18::a:$i/128" dev lo nodad; done
+ipv4s() { seq -f "127.0.1.%g" -s, 1 "$1"; }
+ipv6s() { seq -f "fd00:18::a:%g" -s, 1 "$1"; }
 ulimit -n "$(ulimit -Hn)"
 
 keys="$work/home/Documents/KELVANOR2/Clefs2"
@@ -32,20 +39,40 @@ start_program() {
     wait_for_port 10999
 }
 
+# flood [environment...]: one flood scenario against the running program.
+flood() {
+    env KEY="$key" KEY_FILE="$keys/$key" "$@" timeout 300 python3 "$ROOT/bench/flood_clients.py"
+}
+
+if [[ $parts == *" fast "* ]]; then
 key="flood.$year.key"
 write_key "$keys/$key"
 start_program
-KEY="$key" timeout 600 python3 "$ROOT/bench/flood_clients.py"
+flood FLOOD_ADDRESSES=127.0.0.2
+flood FLOOD_ADDRESSES="$(ipv4s 8)"
+flood FLOOD_ADDRESSES="$(ipv4s 64)"
+flood FLOOD_ADDRESSES="$(ipv4s 200)"
+flood FLOOD_ADDRESSES="$(ipv6s 64)" FLOOD_TARGET=fd00:18::1
+flood FLOOD_ADDRESSES="$(ipv6s 200)" FLOOD_TARGET=fd00:18::1
+echo "faster (two flooders):"
+flood FLOOD_ADDRESSES="$(ipv4s 8)" FLOOD_PROCESSES=2
+flood FLOOD_ADDRESSES="$(ipv4s 200)" FLOOD_PROCESSES=2
+flood FLOOD_ADDRESSES="$(ipv6s 200)" FLOOD_TARGET=fd00:18::1 FLOOD_PROCESSES=2
+flood FLOOD_ADDRESSES=127.0.0.2 HOLDERS=511
+flood FLOOD_ADDRESSES=127.0.0.2 HOLDERS=511 HOLDER_ADDRESSES="$(ipv4s 8)"
 kill -0 "$program" 2>/dev/null && echo "program still running" || echo "program DIED"
 kill "$program"
 wait "$program" 2>/dev/null || true
+rm "$keys/$key"
+fi
 
-# Every read() of a file called slow.* takes the given time, as on a stalled share or a cloud
-# placeholder being fetched.
+# Every read of a file called slow.* takes $SLOW_SECONDS (its first read() call, from the start of
+# the file), as on a stalled share or a cloud placeholder being fetched.
 cat >"$work/slow.c" <<C
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 ssize_t read(int fd, void* buffer, size_t size) {
@@ -57,16 +84,25 @@ ssize_t read(int fd, void* buffer, size_t size) {
     const ssize_t length = readlink(link, target, sizeof target - 1);
     if (length > 0) {
         target[length] = 0;
-        if (strstr(target, "/slow."))
-            sleep($slow_seconds);
+        if (strstr(target, "/slow.") && lseek(fd, 0, SEEK_CUR) == 0)
+            usleep(atof(getenv("SLOW_SECONDS")) * 1000000);
     }
     return next(fd, buffer, size);
 }
 C
 gcc -shared -fPIC -O2 -o "$work/slow.so" "$work/slow.c" -ldl
-rm "$keys/$key"
 key="slow.$year.key"
 write_key "$keys/$key"
+if [[ $parts == *" slow "* ]]; then
 echo "each read of the key file takes ${slow_seconds} s:"
-start_program LD_PRELOAD="$work/slow.so"
-MODE=slow KEY="$key" timeout 120 python3 "$ROOT/bench/flood_clients.py"
+start_program LD_PRELOAD="$work/slow.so" SLOW_SECONDS="$slow_seconds"
+flood MODE=slow
+flood MODE=waiting WAITERS=512 WAITER_ADDRESSES="$(ipv4s 8)"
+kill "$program"
+wait "$program" 2>/dev/null || true
+fi
+if [[ $parts == *" memory "* ]]; then
+    echo "each read of the key file takes 25 s:"
+    start_program LD_PRELOAD="$work/slow.so" SLOW_SECONDS=25
+    flood MODE=memory PROGRAM_PID="$program"
+fi

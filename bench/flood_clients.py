@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""One address floods the key server while another plays the phone, for bench/flood.sh.
+"""Floods the key server while another address plays the phone, for bench/flood.sh.
 
-The flooder opens connections from FLOOD_ADDRESS as fast as it can and keeps the last FLOOD_KEEP
-of them open (silent), resetting the oldest; optional holders (HOLDERS connections spread over
-HOLDER_ADDRESSES) send a non-GET line, then a byte every 4 s, and reconnect when closed. The phone
-connects from PHONE_ADDRESS, waits GAP seconds, sends its GET and reads the reply: TRIES times.
-Prints the phone's successes and its latency (connect to reply, the gap left out). Figures only.
+FLOOD_PROCESSES flooders open connections from FLOOD_ADDRESSES (comma-separated, taken in turn) to
+FLOOD_TARGET as fast as they can and keep the last FLOOD_KEEP of them open (silent), resetting the
+oldest; optional holders (HOLDERS connections spread over HOLDER_ADDRESSES) send a non-GET line,
+then a byte every 4 s, and reconnect when closed. The phone connects from PHONE_ADDRESS, waits
+GAP seconds, sends its GET and reads the reply: TRIES times. It counts as served when the whole
+key (KEY_FILE) arrives within 3 s. Prints the phone's successes and its latency (connect to reply,
+the gap left out). MODE=waiting: WAITERS connections from WAITER_ADDRESSES wait on GETs for a key
+whose reads are slow while the phone fetches it; MODE=memory: four clients pipeline GETs behind a
+slow read and the program's (PROGRAM_PID) resident memory is printed. Figures only.
 """
 import asyncio
 import multiprocessing
@@ -18,25 +22,33 @@ import time
 HOST, PORT = "127.0.0.1", int(os.environ.get("PORT", "10999"))
 KEY = os.environ["KEY"]
 REQUEST = f"GET /{KEY} HTTP/1.1\r\nHost: x\r\n\r\n".encode()
-FLOOD_ADDRESS = os.environ.get("FLOOD_ADDRESS", "127.0.0.2")
+FLOOD_ADDRESSES = os.environ.get("FLOOD_ADDRESSES", "127.0.0.2").split(",")
+FLOOD_TARGET = os.environ.get("FLOOD_TARGET", HOST)
+FLOOD_PROCESSES = int(os.environ.get("FLOOD_PROCESSES", "1"))
+KEY_TEXT = open(os.environ["KEY_FILE"], "rb").read() if "KEY_FILE" in os.environ else b"<B>1</B>"
+DEADLINE = 3.0
 PHONE_ADDRESS = os.environ.get("PHONE_ADDRESS", "127.0.0.3")
 FLOOD_KEEP = int(os.environ.get("FLOOD_KEEP", "1000"))
 TRIES = int(os.environ.get("TRIES", "20"))
 RESET = struct.pack("ii", 1, 0)
 
 
-def flood(stop, counter):
+def flood(stop, counter, first):
     """Opens connections as fast as it can; keeps the newest FLOOD_KEEP, resets the rest."""
     ring = []
     opened = 0
+    turn = first
+    family = socket.AF_INET6 if ":" in FLOOD_TARGET else socket.AF_INET
     while not stop.is_set():
         for _ in range(256):
-            s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            s = socket.socket(family, socket.SOCK_STREAM)
             s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, RESET)
             s.setblocking(False)
+            address = FLOOD_ADDRESSES[turn % len(FLOOD_ADDRESSES)]
+            turn += 1
             try:
-                s.bind((FLOOD_ADDRESS, 0))
-                s.connect_ex((HOST, PORT))
+                s.bind((address, 0))
+                s.connect_ex((FLOOD_TARGET, PORT))
             except OSError:
                 s.close()
                 continue
@@ -44,7 +56,9 @@ def flood(stop, counter):
             opened += 1
             if len(ring) > FLOOD_KEEP:
                 ring.pop(0).close()
-        counter.value = opened
+        with counter.get_lock():
+            counter.value += opened
+        opened = 0
     for s in ring:
         s.close()
 
@@ -96,15 +110,16 @@ def holders(count, addresses, stop, report):
 def phone(gap):
     """One fetch: (got the key, seconds from connect to the end of the reply less the gap)."""
     s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    s.settimeout(15)
     s.bind((PHONE_ADDRESS, 0))
     started = time.monotonic()
     data = b""
     try:
+        s.settimeout(DEADLINE)
         s.connect((HOST, PORT))
         time.sleep(gap)
         s.sendall(REQUEST)
         while True:
+            s.settimeout(max(0.001, DEADLINE + gap - (time.monotonic() - started)))
             chunk = s.recv(65536)
             if not chunk:
                 break
@@ -113,7 +128,8 @@ def phone(gap):
         pass
     finally:
         s.close()
-    return b"<B>1</B>" in data, time.monotonic() - started - gap
+    seconds = time.monotonic() - started - gap
+    return b"<B>1</B>" in data and KEY_TEXT in data and seconds <= DEADLINE, seconds
 
 
 def figures(latencies):
@@ -135,8 +151,9 @@ def scenario(holder_count, holder_addresses):
             target=holders, args=(holder_count, holder_addresses, stop, held)))
         workers[-1].start()
         time.sleep(5)  # the holders settle, and grow older than any grace
-    workers.append(multiprocessing.Process(target=flood, args=(stop, flooded)))
-    workers[-1].start()
+    for first in range(FLOOD_PROCESSES):
+        workers.append(multiprocessing.Process(target=flood, args=(stop, flooded, first)))
+        workers[-1].start()
     time.sleep(1)
     for gap in (0.0, 0.1):
         ok, latencies = 0, []
@@ -186,14 +203,110 @@ def slow_read():
           f"an unrelated client meanwhile: {results['other'][0] * 1000:.1f} ms")
 
 
+async def wait_on_key(address, stop):
+    """GETs the slow key and waits for it, again and again."""
+    while not stop.is_set():
+        try:
+            reader, writer = await asyncio.open_connection(HOST, PORT, local_addr=(address, 0))
+            writer.write(REQUEST)
+            await writer.drain()
+            while await reader.read(65536):
+                pass
+            writer.close()
+        except OSError:
+            await asyncio.sleep(0.05)
+
+
+def waiters(count, addresses, stop):
+    async def main():
+        done = asyncio.Event()
+        tasks = [asyncio.create_task(wait_on_key(addresses[i % len(addresses)], done))
+                 for i in range(count)]
+        while not stop.is_set():
+            await asyncio.sleep(0.1)
+        done.set()
+        for task in tasks:
+            task.cancel()
+        await asyncio.gather(*tasks, return_exceptions=True)
+    asyncio.run(main())
+
+
+def waiting():
+    addresses = os.environ["WAITER_ADDRESSES"].split(",")
+    count = int(os.environ.get("WAITERS", "512"))
+    stop = multiprocessing.Event()
+    worker = multiprocessing.Process(target=waiters, args=(count, addresses, stop))
+    worker.start()
+    time.sleep(3)
+    ok, latencies = 0, []
+    for _ in range(TRIES):
+        served, seconds = phone(0.0)
+        ok += served
+        if served:
+            latencies.append(seconds)
+        time.sleep(0.05)
+    print(f"  {count} waiting from {len(addresses)} addresses: phone served {ok}/{TRIES}; "
+          f"{figures(latencies)}")
+    stop.set()
+    worker.join(10)
+    if worker.is_alive():
+        worker.kill()
+
+
+def resident_kib():
+    with open(f"/proc/{os.environ['PROGRAM_PID']}/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def memory():
+    """Four clients pipeline GETs behind a read that stalls for 25 s, for 20 s, then wait
+    without reading; the read ends meanwhile."""
+    async def pipeline(deadline, release):
+        try:
+            reader, writer = await asyncio.open_connection(HOST, PORT)
+            while time.monotonic() < deadline and not reader.at_eof():
+                writer.write(REQUEST)
+                await asyncio.sleep(0.001)
+            await release.wait()
+            writer.transport.abort()
+        except OSError:
+            pass
+
+    async def main():
+        started = time.monotonic()
+        release = asyncio.Event()
+        tasks = [asyncio.create_task(pipeline(started + 20, release)) for _ in range(4)]
+        await asyncio.sleep(20)
+        during = resident_kib()
+        await asyncio.sleep(10)
+        after = resident_kib()
+        release.set()
+        await asyncio.gather(*tasks)
+        return during, after
+
+    before = resident_kib()
+    during, after = asyncio.run(main())
+    print(f"  resident memory, 4 clients pipelining GETs for 20 s behind a read that stalls 25 s: "
+          f"{before / 1024:.0f} MB before, {during / 1024:.0f} MB at 20 s, "
+          f"{after / 1024:.0f} MB once the read has ended")
+
+
 if __name__ == "__main__":
-    if os.environ.get("MODE") == "slow":
+    mode = os.environ.get("MODE")
+    if mode == "slow":
         slow_read()
+    elif mode == "waiting":
+        waiting()
+    elif mode == "memory":
+        memory()
     else:
-        holder_addresses = os.environ.get("HOLDER_ADDRESSES", FLOOD_ADDRESS).split(",")
-        print(f"flood from {FLOOD_ADDRESS}, phone from {PHONE_ADDRESS}, {TRIES} tries each")
-        print("without holders:")
-        scenario(0, holder_addresses)
-        print(f"with 511 holders from {','.join(holder_addresses)}:")
-        scenario(511, holder_addresses)
+        holder_addresses = os.environ.get("HOLDER_ADDRESSES", FLOOD_ADDRESSES[0]).split(",")
+        holders_count = int(os.environ.get("HOLDERS", "0"))
+        print(f"flood from {len(FLOOD_ADDRESSES)} address(es) ({FLOOD_ADDRESSES[0]}...) to "
+              f"{FLOOD_TARGET}, {FLOOD_PROCESSES} flooder(s), phone from {PHONE_ADDRESS}, "
+              f"{TRIES} tries each" + (f", {holders_count} holders" if holders_count else ""))
+        scenario(holders_count, holder_addresses)
     sys.stdout.flush()

@@ -14,4 +14,31 @@ function(zorvik_layer target)
         endif()
     endforeach()
     target_include_directories(${target} PUBLIC "${root}")
+    zorvik_check_includes(${target} ${layer})
+endfunction()
+
+# zorvik_check_includes(TARGET LAYER): before TARGET builds, its sources are checked against the
+# include rules (cmake/CheckIncludes.cmake); again whenever one of them changes.
+function(zorvik_check_includes target layer)
+    get_target_property(sources ${target} SOURCES)
+    get_target_property(dir ${target} SOURCE_DIR)
+    set(files "")
+    foreach(source IN LISTS sources)
+        if(source MATCHES "\\.(h|cpp)$")
+            if(NOT IS_ABSOLUTE "${source}")
+                set(source "${dir}/${source}")
+            endif()
+            list(APPEND files "${source}")
+        endif()
+    endforeach()
+    # One argument: a list would be split into several on the command line.
+    string(REPLACE ";" "|" joined "${files}")
+    set(stamp "${CMAKE_CURRENT_BINARY_DIR}/${target}.includes-checked")
+    add_custom_command(OUTPUT "${stamp}"
+        COMMAND "${CMAKE_COMMAND}" -DLAYER=${layer} "-DSTAMP=${stamp}" "-DSOURCES=${joined}"
+                -P "${PROJECT_SOURCE_DIR}/cmake/CheckIncludes.cmake"
+        DEPENDS ${files} "${PROJECT_SOURCE_DIR}/cmake/CheckIncludes.cmake"
+        COMMENT "Checking the includes of ${target}" VERBATIM)
+    add_custom_target(${target}_includes DEPENDS "${stamp}")
+    add_dependencies(${target} ${target}_includes)
 endfunction()

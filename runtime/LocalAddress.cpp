@@ -1,6 +1,7 @@
 // Choosing the LAN address that goes into the pairing code.
 #include "runtime/LocalAddress.h"
 
+#include "runtime/AddressRanges.h"
 #include "runtime/RouteTable.h"
 
 #include <QNetworkInterface>
@@ -13,15 +14,13 @@ namespace runtime {
 namespace {
 
 bool isPrivate(const QHostAddress& address) {
-    return address.isInSubnet(QHostAddress(QStringLiteral("10.0.0.0")), 8) ||
-           address.isInSubnet(QHostAddress(QStringLiteral("172.16.0.0")), 12) ||
-           address.isInSubnet(QHostAddress(QStringLiteral("192.168.0.0")), 16);
+    return localRangeOf(address) == LocalRange::Private;
 }
 
 bool usable(const QHostAddress& address) {
-    return address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback() &&
-           !address.isInSubnet(QHostAddress(QStringLiteral("169.254.0.0")), 16) &&
-           address != QHostAddress(QHostAddress::AnyIPv4);
+    const std::optional<LocalRange> range = localRangeOf(address);
+    return address.protocol() == QAbstractSocket::IPv4Protocol && range != LocalRange::Loopback &&
+           range != LocalRange::LinkLocal && address != QHostAddress(QHostAddress::AnyIPv4);
 }
 
 // Lower is better.

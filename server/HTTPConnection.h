@@ -3,27 +3,30 @@
 #pragma once
 
 #include "runtime/RegularFile.h"
+#include "server/ClientSocket.h"
+#include "server/ConnectionAdmission.h"
 #include "server/DeviceEvent.h"
+#include "server/HeldReplies.h"
 
-#include <QTcpSocket>
 #include <QTimer>
 
 #include <chrono>
-#include <deque>
 #include <memory>
-#include <optional>
 
 namespace server {
 
 class KeyReads;
 class RequestHandler;
 
-class HTTPConnection : public QTcpSocket {
+class HTTPConnection : public ClientSocket {
     Q_OBJECT
 
 public:
     /// Bytes gathered without a line end that are handled as they stand.
     static constexpr qsizetype kMaxGatheredBytes = 8192;
+    /// Replies a connection holds at most (waiting for their key file, or not yet taken by the
+    /// system); a request that comes while it holds this many is not answered.
+    static constexpr qsizetype kMaxHeldReplies = 4;
 
     /// `timeout`: how long the client has, from being accepted, to complete its request line
     /// (bytes now and then do not extend it), and after that how long it may stay silent.
@@ -50,16 +53,15 @@ public:
     /// Called when everything written has been sent: closes the connection.
     void SendComplete(bool userAborted);
 
-    /// Whether a request line has been completed (or handled as it stood) on this connection.
-    bool hasRequestLine() const { return m_requestLineSeen; }
-
-    /// Whether the client has sent nothing at all yet.
-    bool hasSentNothing() const { return !m_requestLineSeen && m_gathered.isEmpty(); }
+    /// How far the client's request got.
+    ConnectionFacts::Stage stage() const {
+        return m_requestLineSeen      ? ConnectionFacts::Stage::Complete
+               : m_gathered.isEmpty() ? ConnectionFacts::Stage::Nothing
+                                      : ConnectionFacts::Stage::Begun;
+    }
 
     /// Whether a reply is still on its way out, or waiting for its key file to be read.
-    bool isReplying() const {
-        return bytesToWrite() > 0 || m_sendCheckQueued || !m_heldReplies.empty();
-    }
+    bool isReplying() const { return bytesToWrite() > 0 || m_sendCheckQueued || !m_held.empty(); }
 
     /// When the client was accepted, and when it last sent a byte (the same until it does).
     std::chrono::steady_clock::time_point acceptedAt() const { return m_acceptedAt; }
@@ -71,18 +73,16 @@ signals:
     void answered(server::DeviceEvent::Outcome outcome, const QByteArray& keyName);
 
 private:
-    /// A reply in request order; empty while its key file is being read.
-    struct HeldReply {
-        quint64 id = 0;
-        std::optional<QByteArray> bytes;
-    };
-
     /// The reply for the key file `read`, told through answered() first.
     QByteArray keyReply(const QByteArray& keyName, const runtime::RegularFileRead& read);
     void queueReply(const QByteArray& reply);
     void sendNow(const QByteArray& reply);
-    void onKeyRead(quint64 id, const QByteArray& reply);
+    /// Sends the held replies that no longer wait for a key file, in order.
+    void sendReady();
+    void onKeyRead(HeldReplies::Ticket ticket, const QByteArray& reply);
     void closeIfAllSent();
+    /// Whether every reply has left: none waits for its key file or in the write buffer.
+    bool allSent() const;
     void handleGathered();
     void onEndOfStream();
     void onBytesWritten();
@@ -90,8 +90,7 @@ private:
 
     std::shared_ptr<const RequestHandler> m_handler;
     KeyReads* m_reads;
-    std::deque<HeldReply> m_heldReplies;
-    quint64 m_nextReplyId = 0;
+    HeldReplies m_held;
     QByteArray m_gathered;
     QTimer m_timer;
     std::chrono::steady_clock::time_point m_acceptedAt;

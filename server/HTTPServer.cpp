@@ -74,6 +74,7 @@ HTTPServer::HTTPServer(KeySource source, UserNotices notices, QObject* parent, S
     , m_limits(limits)
     , m_peerRule(std::move(peerRule))
     , m_accept(std::move(accept))
+    , m_admission(limits.maxConnections, limits.connectionsPerAddress, limits.reservedConnections)
     , m_nextAcceptPause(limits.firstAcceptPause) {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 3, 0)
     setListenBacklogSize(kListenBacklog);
@@ -156,9 +157,9 @@ void HTTPServer::incomingConnection(qintptr socketDescriptor) {
         connection->deleteLater();
         return;
     }
-    m_byPeer[peer].push_back(connection);
-    m_peerOf.insert(connection, peer);
-    connect(connection, &QObject::destroyed, this, [this, connection] { forget(connection); });
+    m_admission.add(connection, peer);
+    connect(connection, &QObject::destroyed, this,
+            [this, connection] { m_admission.remove(connection); });
     connect(connection, &HTTPConnection::answered, this,
             [this, peer](DeviceEvent::Outcome outcome, const QByteArray& keyName) {
                 emit deviceEvent({outcome, keyName, peer});
@@ -192,57 +193,16 @@ void HTTPServer::pauseAcceptingAfterFailure() {
 }
 
 bool HTTPServer::makeRoom(const QHostAddress& peer) {
-    const auto own = m_byPeer.constFind(peer);
-    const std::size_t held = own == m_byPeer.constEnd() ? 0 : own->size();
-    if (held >= static_cast<std::size_t>(std::max(1, m_limits.connectionsPerAddress)))
-        return displaceOne(*own);
-    if (ActiveConnections() < m_limits.maxConnections)
-        return true;
-    // At the bound, a place is taken from an address that holds at least two more than the
-    // newcomer's (any that holds one, for an address that holds none), the largest first, or
-    // from the newcomer's own when none holds more: the bound is shared out fairly when the
-    // shares together exceed it, a place never passes back and forth between two addresses,
-    // and an address whose connection was taken cannot churn through its own in return.
-    std::size_t largest = 0;
-    for (const std::vector<HTTPConnection*>& pool : m_byPeer)
-        largest = std::max(largest, pool.size());
-    std::vector<const std::vector<HTTPConnection*>*> pools;
-    for (auto pool = m_byPeer.constBegin(); pool != m_byPeer.constEnd(); ++pool) {
-        if (pool.key() == peer ? held >= largest : held == 0 || pool->size() >= held + 2)
-            pools.push_back(&pool.value());
-    }
-    std::stable_sort(pools.begin(), pools.end(),
-                     [](const auto* a, const auto* b) { return a->size() > b->size(); });
-    return std::any_of(pools.begin(), pools.end(),
-                       [this](const auto* pool) { return displaceOne(*pool); });
-}
-
-bool HTTPServer::displaceOne(const std::vector<HTTPConnection*>& candidates) {
-    // First whoever has sent nothing at all, then whoever has begun but not ended a request
-    // line (a phone on a slow network may split one), the longest waiting first either way;
-    // then whoever has been silent longest since its request line. Never one whose reply is
-    // still leaving or waiting for its key file: that would lose a reply, not a mere wait.
-    const auto rank = [](const HTTPConnection* c) {
-        return c->hasSentNothing() ? 0 : c->hasRequestLine() ? 2 : 1;
+    const auto factsOf = [](ConnectionAdmission::Id id) {
+        const auto* connection = static_cast<const HTTPConnection*>(id);
+        return ConnectionFacts{connection->stage(), connection->acceptedAt(),
+                               connection->lastHeardAt(), connection->isReplying()};
     };
-    const auto goesFirst = [&rank](const HTTPConnection* a, const HTTPConnection* b) {
-        if (rank(a) != rank(b))
-            return rank(a) < rank(b);
-        return a->hasRequestLine() ? a->lastHeardAt() < b->lastHeardAt()
-                                   : a->acceptedAt() < b->acceptedAt();
-    };
-    // Candidates are in the order they were accepted: once one is too young, so are the rest.
-    const auto graceStart = std::chrono::steady_clock::now() - m_limits.displaceGrace;
     for (int reads = 0;;) {
-        HTTPConnection* victim = nullptr;
-        for (HTTPConnection* candidate : candidates) {
-            if (candidate->acceptedAt() > graceStart)
-                break;
-            if (!candidate->isReplying() && (!victim || goesFirst(candidate, victim)))
-                victim = candidate;
-        }
-        if (!victim)
-            return false;
+        const ConnectionAdmission::Verdict verdict = m_admission.judge(peer, factsOf);
+        if (verdict.kind != ConnectionAdmission::Verdict::Kind::Displace)
+            return verdict.kind == ConnectionAdmission::Verdict::Kind::Admit;
+        auto* victim = static_cast<HTTPConnection*>(verdict.victim);
         // Its request may be waiting in the system, unread only because newcomers came first:
         // read it, and judge again.
         if (victim->state() == QAbstractSocket::ConnectedState && victim->bytesAvailable() > 0) {
@@ -251,23 +211,10 @@ bool HTTPServer::displaceOne(const std::vector<HTTPConnection*>& candidates) {
             victim->DataAvailable();
             continue;
         }
-        forget(victim);
+        m_admission.remove(victim);
         victim->abort();
         return true;
     }
-}
-
-void HTTPServer::forget(HTTPConnection* connection) {
-    const auto peer = m_peerOf.constFind(connection);
-    if (peer == m_peerOf.constEnd())
-        return;
-    const auto own = m_byPeer.find(*peer);
-    if (own != m_byPeer.end()) {
-        std::erase(*own, connection);
-        if (own->empty())
-            m_byPeer.erase(own);
-    }
-    m_peerOf.erase(peer);
 }
 
 } // namespace server

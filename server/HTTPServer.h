@@ -1,14 +1,14 @@
 // The key server's listening socket: accepts clients from the local network, each into its own
-// connection, within a bound and a fair share of it per address, rides out a lack of descriptors,
-// and reports a listening failure to the user.
+// connection as admission allows, rides out a lack of descriptors, and reports a listening failure
+// to the user.
 #pragma once
 
 #include "runtime/SocketDescriptor.h"
+#include "server/ConnectionAdmission.h"
 #include "server/DeviceEvent.h"
 #include "server/LocalPeer.h"
 #include "server/RequestHandler.h"
 
-#include <QHash>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTimer>
@@ -16,7 +16,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <vector>
 
 class QSocketNotifier;
 
@@ -29,24 +28,18 @@ struct ServerLimits {
     /// How long a client has, from being accepted, to complete its request line, and after
     /// that how long it may stay silent; then its connection is closed.
     std::chrono::milliseconds idleTimeout{10'000};
-    /// At most this many connections are open: at the bound a newcomer displaces, from the
-    /// address holding the most (at least two more than its own, or any, for an address that
-    /// holds none) or else from its own if none holds more, the connection that has waited longest
-    /// without completing a request line (those that sent nothing at all before those that began
-    /// one), or failing that the one silent longest since its request line; bytes waiting in the
-    /// system are read before judging. Never one that is replying (or waiting for its key file) or
-    /// was accepted within `displaceGrace`: with no other, the newcomer is closed unanswered.
+    /// At most this many connections are open; who gives way to a newcomer at the bound is
+    /// ConnectionAdmission's rule. Bytes waiting in the system are read before judging.
     int maxConnections = 512;
     /// After an accept that fails (no descriptors or buffers left), accepting pauses this long,
     /// doubling at each failure in a row up to the longest pause.
     std::chrono::milliseconds firstAcceptPause{50};
     std::chrono::milliseconds longestAcceptPause{1'000};
-    /// No one peer address holds more connections than this: at its share, a newcomer from it
-    /// displaces that address's own longest waiting connection (as above), never another's.
+    /// No one peer address (IPv6: one /64) holds more connections than this.
     int connectionsPerAddress = 64;
-    /// A connection accepted less than this long ago is never displaced: a phone may take a
-    /// moment between connecting and sending its request.
-    std::chrono::milliseconds displaceGrace{1'000};
+    /// Places above maxConnections for newcomers from addresses that hold none, used only when
+    /// every open connection is replying.
+    int reservedConnections = 64;
 };
 
 /// What the server needs of the person at the computer.
@@ -103,7 +96,7 @@ public:
     void StopListening();
 
     /// How many client connections are open.
-    int ActiveConnections() const { return static_cast<int>(m_peerOf.size()); }
+    int ActiveConnections() const { return m_admission.size(); }
 
     /// A new connection object for the next client.
     HTTPConnection* AddSocket();
@@ -135,9 +128,6 @@ private:
     void pauseAcceptingAfterFailure();
     /// Whether a newcomer from `peer` fits, displacing one open connection if need be.
     bool makeRoom(const QHostAddress& peer);
-    /// Closes the one of `candidates` a newcomer may take the place of; false when there is none.
-    bool displaceOne(const std::vector<HTTPConnection*>& candidates);
-    void forget(HTTPConnection* connection);
 
     std::function<void(const QString&, QAbstractSocket::SocketError)> m_messageBox;
     std::shared_ptr<const RequestHandler> m_handler;
@@ -146,10 +136,7 @@ private:
     PeerRule m_peerRule;
     Acceptor m_accept;
     QList<Subnet> m_onLink;
-    /// The open connections by peer address, each address's in the order they were accepted.
-    QHash<QHostAddress, std::vector<HTTPConnection*>> m_byPeer;
-    /// Every open connection, and the address it is counted under.
-    QHash<HTTPConnection*, QHostAddress> m_peerOf;
+    ConnectionAdmission m_admission;
     QSocketNotifier* m_acceptNotifier = nullptr;
     QTimer m_acceptPause;
     std::chrono::milliseconds m_nextAcceptPause;

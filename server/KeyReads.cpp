@@ -47,12 +47,15 @@ KeyReads::~KeyReads() {
 
 bool KeyReads::read(const runtime::FolderItem& file, QObject* context, Done done) {
     const QString path = file.path();
-    if (const auto pending = m_waiting.find(path); pending != m_waiting.end()) {
+    const auto pending = m_waiting.find(path);
+    if (pending == m_waiting.end() && inFlight() >= kMaxInFlight)
+        return false;
+    // A stalled read would otherwise keep every connection that asked for it and has gone since.
+    connect(context, &QObject::destroyed, this, &KeyReads::forget, Qt::UniqueConnection);
+    if (pending != m_waiting.end()) {
         pending->second.push_back({context, std::move(done)});
         return true;
     }
-    if (inFlight() >= kMaxInFlight)
-        return false;
     m_waiting[path].push_back({context, std::move(done)});
     workers().start([handler = m_handler, mailbox = m_mailbox, file, path] {
         runtime::RegularFileRead read = handler->readKeyFile(file);
@@ -66,6 +69,20 @@ bool KeyReads::read(const runtime::FolderItem& file, QObject* context, Done done
     return true;
 }
 
+int KeyReads::waiters() const {
+    int count = 0;
+    for (const auto& [path, waiters] : m_waiting)
+        count += static_cast<int>(waiters.size());
+    return count;
+}
+
+void KeyReads::forget(QObject* context) {
+    // The read itself goes on: its file stays in flight until it ends.
+    for (auto& [path, waiters] : m_waiting)
+        std::erase_if(waiters,
+                      [context](const Waiter& waiter) { return waiter.context == context; });
+}
+
 void KeyReads::finished(const QString& path, const runtime::RegularFileRead& read) {
     const auto pending = m_waiting.find(path);
     if (pending == m_waiting.end())
@@ -73,10 +90,9 @@ void KeyReads::finished(const QString& path, const runtime::RegularFileRead& rea
     // Taken out first: a callback may ask for the same file again, which then starts afresh.
     const std::vector<Waiter> waiters = std::move(pending->second);
     m_waiting.erase(pending);
-    for (const Waiter& waiter : waiters) {
-        if (waiter.context)
-            waiter.done(read);
-    }
+    // Each context is still there: a context that went is no longer among the waiters.
+    for (const Waiter& waiter : waiters)
+        waiter.done(read);
 }
 
 } // namespace server

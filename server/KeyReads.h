@@ -6,7 +6,6 @@
 #include "runtime/RegularFile.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -41,13 +40,17 @@ public:
     /// Files being read now.
     int inFlight() const { return static_cast<int>(m_waiting.size()); }
 
+    /// Callers waiting for the reads in flight; one whose context is gone no longer counts.
+    int waiters() const;
+
 private:
     struct Mailbox;
     struct Waiter {
-        QPointer<QObject> context;
+        QObject* context;
         Done done;
     };
 
+    void forget(QObject* context);
     void finished(const QString& path, const runtime::RegularFileRead& read);
 
     std::shared_ptr<const RequestHandler> m_handler;

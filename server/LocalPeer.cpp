@@ -1,6 +1,8 @@
 // The rule for which client addresses are on the local network.
 #include "server/LocalPeer.h"
 
+#include "runtime/AddressRanges.h"
+
 #include <algorithm>
 
 namespace server {
@@ -9,28 +11,6 @@ namespace {
 
 constexpr int kShortestIPv4Prefix = 16;
 constexpr int kShortestIPv6Prefix = 64;
-
-// Parsed once: the rule runs for every client that connects.
-const QList<Subnet>& localIPv4() {
-    static const QList<Subnet> subnets{
-        QHostAddress::parseSubnet(QStringLiteral("127.0.0.0/8")),
-        QHostAddress::parseSubnet(QStringLiteral("10.0.0.0/8")),
-        QHostAddress::parseSubnet(QStringLiteral("172.16.0.0/12")),
-        QHostAddress::parseSubnet(QStringLiteral("192.168.0.0/16")),
-        QHostAddress::parseSubnet(QStringLiteral("169.254.0.0/16")),
-        QHostAddress::parseSubnet(QStringLiteral("100.64.0.0/10")),
-    };
-    return subnets;
-}
-
-const QList<Subnet>& localIPv6() {
-    static const QList<Subnet> subnets{
-        QHostAddress::parseSubnet(QStringLiteral("::1/128")),
-        QHostAddress::parseSubnet(QStringLiteral("fc00::/7")),
-        QHostAddress::parseSubnet(QStringLiteral("fe80::/10")),
-    };
-    return subnets;
-}
 
 bool inAny(const QHostAddress& address, const QList<Subnet>& subnets) {
     return std::any_of(subnets.begin(), subnets.end(),
@@ -48,18 +28,15 @@ QHostAddress LocalPeer::unmapped(const QHostAddress& address) {
 }
 
 bool LocalPeer::allows(const QHostAddress& address) {
-    const QHostAddress peer = unmapped(address);
-    if (peer.protocol() == QAbstractSocket::IPv4Protocol)
-        return inAny(peer, localIPv4());
-    if (peer.protocol() == QAbstractSocket::IPv6Protocol)
-        return inAny(peer, localIPv6());
-    return false;
+    return runtime::localRangeOf(unmapped(address)).has_value();
 }
 
 QList<Subnet> LocalPeer::onLinkSubnets(const QList<runtime::InterfaceInfo>& interfaces) {
     QList<Subnet> subnets;
     for (const runtime::InterfaceInfo& adapter : interfaces) {
-        if (!adapter.up || adapter.pointToPoint)
+        // Only where the address choice would advertise this computer: a VPN's adapter may be
+        // numbered from public space, and its far side is no neighbour.
+        if (!adapter.up || adapter.pointToPoint || adapter.isVirtual)
             continue;
         const int count = static_cast<int>(adapter.addresses.size());
         for (int i = 0; i < count; ++i) {

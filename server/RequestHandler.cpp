@@ -4,6 +4,14 @@
 #include "runtime/QtSize.h"
 #include "runtime/Text.h"
 
+#include <QString>
+#if QT_VERSION >= QT_VERSION_CHECK(6, 3, 0)
+#include <QByteArrayView>
+#else
+#include <QTextCodec>
+#endif
+
+#include <algorithm>
 #include <utility>
 
 namespace server {
@@ -46,46 +54,29 @@ QByteArray errorReply(Outcome outcome) {
 
 constexpr qsizetype kMinKeyChars = 3000; // exclusive
 constexpr qsizetype kMaxKeyChars = 5000; // exclusive
+#if QT_VERSION < QT_VERSION_CHECK(6, 3, 0)
+constexpr int kUtf8Mib = 106;
+#endif
 
 // The key text's length in characters when it is valid UTF-8, in bytes otherwise: a file saved in
 // a single-byte code page must not be counted by the lead bytes it happens to hold. Overlong
-// forms, surrogates and code points beyond U+10FFFF are not valid UTF-8.
+// forms, surrogates and code points beyond U+10FFFF are not valid UTF-8; a byte order mark is a
+// character like any other.
 qsizetype keyTextLength(const QByteArray& text) {
-    qsizetype characters = 0;
-    const qsizetype size = text.size();
-    const char* const bytes = text.constData();
-    for (qsizetype i = 0; i < size; ++characters) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        int continuation = 0;
-        unsigned char low = 0x80; // the bounds of the first continuation byte
-        unsigned char high = 0xBF;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            continuation = 1;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            continuation = 2;
-            low = lead == 0xE0 ? 0xA0 : 0x80;
-            high = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            continuation = 3;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            return size;
-        }
-        if (size - i <= continuation)
-            return size;
-        for (int k = 1; k <= continuation; ++k) {
-            const auto byte = static_cast<unsigned char>(bytes[i + k]);
-            if (byte < (k == 1 ? low : 0x80) || byte > (k == 1 ? high : 0xBF))
-                return size;
-        }
-        i += continuation + 1;
-    }
-    return characters;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 3, 0)
+    if (!QByteArrayView(text).isValidUtf8())
+        return text.size();
+    const QString decoded = QString::fromUtf8(text);
+#else
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    const QString decoded =
+        QTextCodec::codecForMib(kUtf8Mib)->toUnicode(text.constData(), text.size(), &state);
+    if (state.invalidChars > 0 || state.remainingChars > 0)
+        return text.size();
+#endif
+    // A character beyond the Basic Multilingual Plane takes two UTF-16 units.
+    return decoded.size() - std::count_if(decoded.begin(), decoded.end(),
+                                          [](QChar unit) { return unit.isLowSurrogate(); });
 }
 
 } // namespace

@@ -67,6 +67,8 @@ void TestLocalAddress::choose_data() {
         << QList<InterfaceInfo>{adapter("tun0", {"10.8.0.2"}, true, true),
                                 adapter("wlan0", {"192.168.0.7"})}
         << "192.168.0.7";
+    QTest::newRow("loopback address on a LAN adapter")
+        << QList<InterfaceInfo>{adapter("eth0", {"127.0.1.1"})} << "127.0.0.1";
     QTest::newRow("link-local only")
         << QList<InterfaceInfo>{loopback(), adapter("eth0", {"169.254.10.3"})} << "127.0.0.1";
     QTest::newRow("link-local beside a LAN address")

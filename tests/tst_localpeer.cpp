@@ -73,7 +73,7 @@ void TestLocalPeer::allows() {
 namespace {
 
 // Interfaces written as "address/prefix" entries separated by ",", one interface per ";"; an
-// interface may start with "down " or "p2p ".
+// interface may start with "down ", "p2p " or "virtual ".
 QList<runtime::InterfaceInfo> interfacesFrom(const QString& text) {
     QList<runtime::InterfaceInfo> interfaces;
     for (QString adapterText : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
@@ -82,6 +82,7 @@ QList<runtime::InterfaceInfo> interfacesFrom(const QString& text) {
         adapter.up = !adapterText.startsWith(QLatin1String("down "));
         adapter.running = adapter.up;
         adapter.pointToPoint = adapterText.startsWith(QLatin1String("p2p "));
+        adapter.isVirtual = adapterText.startsWith(QLatin1String("virtual "));
         for (const QString& entry :
              adapterText.section(QLatin1Char(' '), -1).split(QLatin1Char(','))) {
             adapter.addresses.append(QHostAddress(entry.section(QLatin1Char('/'), 0, 0)));
@@ -112,6 +113,9 @@ void TestLocalPeer::onLink_data() {
         {"prefix unknown", "192.0.2.20/-1", "192.0.2.21", false},
         {"interface down", "down 192.0.2.20/24", "192.0.2.77", false},
         {"point-to-point link", "p2p 192.0.2.20/24", "192.0.2.77", false},
+        {"VPN adapter with a public /16", "virtual 198.18.5.5/16", "198.18.200.1", false},
+        {"VPN adapter with a public /64", "virtual 2001:db8:1:2::10/64", "2001:db8:1:2::1", false},
+        {"virtual adapter, private peer", "virtual 10.1.1.1/8", "10.9.9.9", true},
         {"second address of an interface", "10.1.1.1/8,203.0.113.9/25", "203.0.113.100", true},
         {"second interface", "10.1.1.1/8; 203.0.113.9/25", "203.0.113.100", true},
         {"just outside a /25", "203.0.113.9/25", "203.0.113.200", false},

@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
-# Installs what is missing, checks the formatting, builds with warnings as errors and runs every
-# test: the unit tests under the address and undefined-behaviour sanitizers, short fuzz runs, the
-# whole suite, the Qt 5 build's suite, then the release (tools/release.sh) checked as shipped:
-# the .deb, both Windows builds' unit tests and packages under Wine as the Windows each is for,
-# the Windows 7 imports, and a second release from a fresh clone that must give the same bytes.
+# Installs what is missing, checks the formatting, builds with warnings as errors (the build also
+# checks the include rules), runs clang-tidy, and runs every test: the unit tests under the
+# address and undefined-behaviour sanitizers, short fuzz runs, the whole suite, the Qt 5 build's
+# suite, then the release (tools/release.sh) checked as shipped: the .deb, both Windows builds'
+# unit tests and packages under Wine as the Windows each is for, the Windows 7 imports, and a
+# second release from a fresh clone that must give the same bytes.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" libzxing-dev xvfb xauth xdotool x11-utils imagemagick \
-    clang-format git python3-pyatspi at-spi2-core dbus-daemon iproute2
+    clang-format clang-tidy git python3-pyatspi at-spi2-core dbus-daemon iproute2
 
 echo "== Formatting (clang-format)"
 git -C "$ROOT" ls-files -z '*.cpp' '*.h' | (cd "$ROOT" && xargs -0 clang-format --dry-run --Werror)
 
 build ci
 build sanitize
+bash "$ROOT/tools/check-tidy.sh" build/ci
 
 echo "== Unit tests under the sanitizers"
 ctest --test-dir "$ROOT/build/sanitize" -L unit --output-on-failure

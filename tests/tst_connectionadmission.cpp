@@ -1,0 +1,164 @@
+// Who gets a place at the key server's bound, over addresses × holdings × ages × stages.
+#include "server/ConnectionAdmission.h"
+
+#include <QTest>
+
+#include <array>
+
+using namespace std::chrono_literals;
+using server::ConnectionAdmission;
+using server::ConnectionFacts;
+
+class TestConnectionAdmission : public QObject {
+    Q_OBJECT
+
+private slots:
+    void judge_data();
+    void judge();
+};
+
+void TestConnectionAdmission::judge_data() {
+    QTest::addColumn<QList<int>>("limits"); // bound, per address, reserve
+    // In the order accepted: "address stage ms-since-accepted [ms-since-last-heard]".
+    QTest::addColumn<QStringList>("open");
+    QTest::addColumn<QString>("newcomer");
+    QTest::addColumn<QString>("verdict"); // admit, refuse, or the index of who gives way
+    const QList<int> two{2, 64, 0};
+    const QList<int> four{4, 64, 0};
+    QTest::newRow("below the bound") << four << QStringList{"10.0.0.1 nothing 50"} << "10.0.0.2"
+                                     << "admit";
+    QTest::newRow("the longer waiting of two silent")
+        << two << QStringList{"10.0.0.1 nothing 50", "10.0.0.2 nothing 40"} << "10.0.0.3"
+        << "0";
+    QTest::newRow("silent before one that began its line")
+        << two << QStringList{"10.0.0.1 begun 50", "10.0.0.2 nothing 1"} << "10.0.0.3"
+        << "1";
+    QTest::newRow("one that began its line before one with a request line")
+        << two << QStringList{"10.0.0.1 complete 50 50", "10.0.0.2 begun 1"} << "10.0.0.3"
+        << "1";
+    QTest::newRow("the longer silent of two with request lines")
+        << two << QStringList{"10.0.0.1 complete 50 5", "10.0.0.2 complete 40 30"} << "10.0.0.3"
+        << "1";
+    QTest::newRow("of two that began, the longer waiting, however recently heard")
+        << two << QStringList{"10.0.0.1 begun 50 1", "10.0.0.2 begun 40 40"} << "10.0.0.3"
+        << "0";
+    QTest::newRow("a connection accepted a moment ago gives way all the same")
+        << two << QStringList{"10.0.0.1 replying 5", "10.0.0.2 nothing 1"} << "10.0.0.3"
+        << "1";
+    QTest::newRow("all replying: refused")
+        << two << QStringList{"10.0.0.1 replying 50", "10.0.0.2 replying 40"} << "10.0.0.3"
+        << "refuse";
+    QTest::newRow("all replying: a new address gets a reserved place")
+        << QList<int>{2, 64, 1} << QStringList{"10.0.0.1 replying 50", "10.0.0.1 replying 40"}
+        << "10.0.0.3"
+        << "admit";
+    QTest::newRow("reserve used up: refused")
+        << QList<int>{2, 64, 1}
+        << QStringList{"10.0.0.1 replying 50", "10.0.0.1 replying 40", "10.0.0.2 replying 30"}
+        << "10.0.0.3"
+        << "refuse";
+    QTest::newRow("the reserve is for addresses that hold none")
+        << QList<int>{2, 64, 1} << QStringList{"10.0.0.1 replying 50", "10.0.0.2 replying 40"}
+        << "10.0.0.2"
+        << "refuse";
+    QTest::newRow("at its share, its own gives way, not an older one elsewhere")
+        << QList<int>{8, 2, 0}
+        << QStringList{"10.0.0.9 nothing 90", "10.0.0.1 nothing 50", "10.0.0.1 nothing 40"}
+        << "10.0.0.1"
+        << "1";
+    QTest::newRow("at its share and its own all replying: refused despite room")
+        << QList<int>{8, 2, 0}
+        << QStringList{"10.0.0.9 nothing 90", "10.0.0.1 replying 50", "10.0.0.1 replying 40"}
+        << "10.0.0.1"
+        << "refuse";
+    QTest::newRow("a new address takes from the one holding most")
+        << four
+        << QStringList{"10.0.0.9 nothing 90", "10.0.0.1 nothing 50", "10.0.0.1 nothing 40",
+                       "10.0.0.1 nothing 30"}
+        << "10.0.0.5"
+        << "1";
+    QTest::newRow("the one holding most all replying: the next largest gives way")
+        << four
+        << QStringList{"10.0.0.9 nothing 90", "10.0.0.1 replying 50", "10.0.0.1 replying 40",
+                       "10.0.0.1 replying 30"}
+        << "10.0.0.5"
+        << "0";
+    QTest::newRow("from an address holding two more than the newcomer's")
+        << four
+        << QStringList{"10.0.0.9 nothing 90", "10.0.0.1 nothing 50", "10.0.0.1 nothing 40",
+                       "10.0.0.1 nothing 30"}
+        << "10.0.0.9"
+        << "1";
+    QTest::newRow("one more is not enough: refused")
+        << QList<int>{5, 64, 0}
+        << QStringList{"10.0.0.9 nothing 90", "10.0.0.9 nothing 80", "10.0.0.1 nothing 50",
+                       "10.0.0.1 nothing 40", "10.0.0.1 nothing 30"}
+        << "10.0.0.9"
+        << "refuse";
+    QTest::newRow("holding as many as the largest: its own gives way")
+        << four
+        << QStringList{"10.0.0.9 nothing 90", "10.0.0.9 nothing 80", "10.0.0.1 nothing 50",
+                       "10.0.0.1 nothing 40"}
+        << "10.0.0.1"
+        << "2";
+    QTest::newRow("a crowd holding one each: who waited longest goes")
+        << QList<int>{3, 64, 0}
+        << QStringList{"10.0.0.1 complete 90 90", "10.0.0.2 nothing 50", "10.0.0.3 nothing 40"}
+        << "10.0.0.4"
+        << "1";
+    QTest::newRow("one /64 is one address")
+        << QList<int>{8, 2, 0} << QStringList{"fd00::1 nothing 50", "fd00::2 nothing 40"}
+        << "fd00::3"
+        << "0";
+    QTest::newRow("another /64 is another address")
+        << QList<int>{8, 2, 0} << QStringList{"fd00::1 nothing 50", "fd00::2 nothing 40"}
+        << "fd00:0:0:1::1"
+        << "admit";
+    QTest::newRow("an IPv4-mapped peer counts as its IPv4 address")
+        << QList<int>{8, 2, 0} << QStringList{"10.0.0.1 nothing 50", "::ffff:10.0.0.1 nothing 40"}
+        << "10.0.0.1"
+        << "0";
+}
+
+void TestConnectionAdmission::judge() {
+    QFETCH(QList<int>, limits);
+    QFETCH(QStringList, open);
+    QFETCH(QString, newcomer);
+    QFETCH(QString, verdict);
+    const auto now = std::chrono::steady_clock::time_point() + 1h;
+    ConnectionAdmission admission(limits.at(0), limits.at(1), limits.at(2));
+    std::array<int, 8> ids{};
+    std::vector<ConnectionFacts> facts;
+    for (const QString& line : open) {
+        const QStringList fields = line.split(QLatin1Char(' '));
+        ConnectionFacts connection;
+        const QString stage = fields.at(1);
+        connection.stage = stage == QLatin1String("nothing") ? ConnectionFacts::Stage::Nothing
+                           : stage == QLatin1String("begun") ? ConnectionFacts::Stage::Begun
+                                                             : ConnectionFacts::Stage::Complete;
+        connection.replying = stage == QLatin1String("replying");
+        connection.acceptedAt = now - std::chrono::milliseconds(fields.at(2).toInt());
+        connection.lastHeardAt =
+            now - std::chrono::milliseconds(fields.value(3, fields.at(2)).toInt());
+        admission.add(&ids.at(facts.size()), QHostAddress(fields.at(0)));
+        facts.push_back(connection);
+    }
+    // Ones that came and went leave nothing behind.
+    admission.add(&ids.back(), QHostAddress(newcomer));
+    admission.remove(&ids.back());
+    QCOMPARE(admission.size(), open.size());
+
+    const ConnectionAdmission::Verdict result =
+        admission.judge(QHostAddress(newcomer), [&](ConnectionAdmission::Id id) {
+            return facts.at(static_cast<int*>(id) - ids.data());
+        });
+    using Kind = ConnectionAdmission::Verdict::Kind;
+    const QString got = result.kind == Kind::Admit ? QStringLiteral("admit")
+                        : result.kind == Kind::Refuse
+                            ? QStringLiteral("refuse")
+                            : QString::number(static_cast<int*>(result.victim) - ids.data());
+    QCOMPARE(got, verdict);
+}
+
+QTEST_GUILESS_MAIN(TestConnectionAdmission)
+#include "tst_connectionadmission.moc"
