@@ -1,18 +1,13 @@
 // The client socket's ways around Qt at the end of a client's stream, each pinned by a case that
 // fails without it.
 #include "server/ClientSocket.h"
+#include "support/HalfClose.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
 
 #include <memory>
-
-#if defined(Q_OS_WIN)
-#include <winsock2.h>
-#else
-#include <sys/socket.h>
-#endif
 
 using server::ClientSocket;
 
@@ -30,15 +25,6 @@ protected:
             accepted.reset();
     }
 };
-
-// Ends the client's sending side, as a script does once its request is out.
-bool shutdownSending(QTcpSocket& socket) {
-#if defined(Q_OS_WIN)
-    return ::shutdown(static_cast<SOCKET>(socket.socketDescriptor()), SD_SEND) == 0;
-#else
-    return ::shutdown(static_cast<int>(socket.socketDescriptor()), SHUT_WR) == 0;
-#endif
-}
 
 } // namespace
 

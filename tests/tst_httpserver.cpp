@@ -4,6 +4,7 @@
 #include "server/HTTPServer.h"
 #include "server/KeyReads.h"
 #include "support/ExpectedReplies.h"
+#include "support/HalfClose.h"
 #include "support/TestKeyFolder.h"
 
 #include <QDir>
@@ -112,15 +113,6 @@ int openHandles() {
                                 .size());
 #else
     return -1;
-#endif
-}
-
-// Ends the client's sending side, as a script does once its request is out.
-bool shutdownSending(QTcpSocket& socket) {
-#if defined(Q_OS_WIN)
-    return ::shutdown(static_cast<SOCKET>(socket.socketDescriptor()), SD_SEND) == 0;
-#else
-    return ::shutdown(static_cast<int>(socket.socketDescriptor()), SHUT_WR) == 0;
 #endif
 }
 
