@@ -27,7 +27,10 @@ bool App::notify(QObject* receiver, QEvent* event) {
     } catch (const std::exception& e) {
         const QString text = QStringLiteral("Unexpected failure: ") + QString::fromUtf8(e.what());
         std::fprintf(stderr, "%s\n", text.toUtf8().constData());
-        QMessageBox::critical(nullptr, applicationName(), text);
+        // A failure's text may quote a file's name: shown as it is, never as markup.
+        QMessageBox box(QMessageBox::Critical, applicationName(), text);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
     } catch (...) {
         std::fprintf(stderr, "Unexpected failure\n");
         QMessageBox::critical(nullptr, applicationName(), QStringLiteral("Unexpected failure"));

@@ -16,6 +16,9 @@ QAccessibleInterface* accessibleCanvas(const QString& className, QObject* object
     return new QAccessibleWidget(canvas, QAccessible::Graphic);
 }
 
+// What assistive technology calls the canvas while it shows no code.
+const QString kNoCode = QStringLiteral("Aucun code QR");
+
 } // namespace
 
 Canvas::Canvas(QWidget* parent)
@@ -26,18 +29,22 @@ Canvas::Canvas(QWidget* parent)
     }();
     Q_UNUSED(accessible)
     setFocusPolicy(Qt::NoFocus);
-    setAccessibleName(QStringLiteral("Code QR"));
+    setAccessibleName(kNoCode);
+    setAccessibleDescription(QStringLiteral("Aucun code n'est affiché."));
 }
 
 void Canvas::setBackdrop(const QImage& picture) {
     m_backdrop = picture;
     m_message.clear();
+    setAccessibleName(picture.isNull() ? kNoCode : QStringLiteral("Code QR"));
     update();
 }
 
 void Canvas::setMessage(const QString& message) {
     m_message = message;
     m_backdrop = QImage();
+    setAccessibleName(kNoCode);
+    setAccessibleDescription(message);
     update();
 }
 

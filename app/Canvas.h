@@ -13,12 +13,13 @@ public:
     explicit Canvas(QWidget* parent = nullptr);
 
     /// The picture drawn at the top-left corner, at its own device pixel ratio; a null image
-    /// shows nothing. Replaces any message.
+    /// shows nothing. Replaces any message. Assistive technology names the canvas "Code QR"
+    /// while it shows one, and says there is none otherwise.
     void setBackdrop(const QImage& picture);
     const QImage& backdrop() const { return m_backdrop; }
 
     /// One line of text centred in the canvas, in its palette's text colour, instead of the
-    /// picture, which it replaces.
+    /// picture, which it replaces; also the canvas's description for assistive technology.
     void setMessage(const QString& message);
     const QString& message() const { return m_message; }
 

@@ -22,10 +22,10 @@ QString reserved() {
     return QStringLiteral(
                "Windows refuse l'accès au port %1 : il fait sans doute partie d'une plage "
                "réservée par le système, souvent pour ses fonctions de virtualisation (Hyper-V, "
-               "WSL, Docker).\n\nPour le vérifier, tapez dans une invite de commandes :\n"
+               "WSL, Docker).\n\nPour le vérifier, tapez dans une invite de commandes\u00A0:\n"
                "netsh interface ipv4 show excludedportrange protocol=tcp\n\n"
                "Si %1 se trouve dans l'une des plages affichées, redémarrez l'ordinateur puis "
-               "relancez le programme ; si la plage revient, faites appel à votre service "
+               "relancez le programme\u202F; si la plage revient, faites appel à votre service "
                "informatique.")
         .arg(server::HTTPServer::kPort);
 }
@@ -33,7 +33,7 @@ QString reserved() {
 QString otherFailure() {
     return QStringLiteral(
         "Le programme ne peut pas recevoir les demandes de votre téléphone ou tablette. "
-        "Fermez-le puis relancez-le ; si ce message revient, redémarrez l'ordinateur.");
+        "Fermez-le puis relancez-le\u202F; si ce message revient, redémarrez l'ordinateur.");
 }
 
 } // namespace

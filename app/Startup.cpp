@@ -87,10 +87,12 @@ int Main(int& argc, char** argv) {
         return code;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "Unexpected failure: %s\n", e.what());
-        if (app)
-            QMessageBox::critical(nullptr, QStringLiteral("Zorvik_QRCode"),
-                                  QStringLiteral("Unexpected failure: ") +
-                                      QString::fromUtf8(e.what()));
+        if (app) {
+            QMessageBox box(QMessageBox::Critical, QStringLiteral("Zorvik_QRCode"),
+                            QStringLiteral("Unexpected failure: ") + QString::fromUtf8(e.what()));
+            box.setTextFormat(Qt::PlainText);
+            box.exec();
+        }
         return 1;
     }
 }

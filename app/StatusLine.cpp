@@ -2,7 +2,12 @@
 #include "app/StatusLine.h"
 
 #include "app/Coalescer.h"
+#include "app/StatusText.h"
+#include "server/HTTPServer.h"
 #include "server/RequestHandler.h"
+
+#include <QAccessibleWidget>
+#include <QTextDocument>
 
 namespace {
 
@@ -12,9 +17,26 @@ QString waiting() {
     return QStringLiteral("En attente de votre téléphone ou tablette…");
 }
 
-QString quoted(const QByteArray& keyName) {
-    // The key name exactly as the device sent it; nothing in it is decoded.
-    return QStringLiteral("« %1 »").arg(QString::fromUtf8(keyName));
+// Assistive technology meets the line as a status bar, whose changes a screen reader may speak
+// without the focus moving to it.
+QAccessibleInterface* accessibleStatusLine(const QString& className, QObject* object) {
+    auto* line = qobject_cast<StatusLine*>(object);
+    if (!line || className != QLatin1String("StatusLine"))
+        return nullptr;
+    return new QAccessibleWidget(line, QAccessible::StatusBar);
+}
+
+// Why no device can be served, in the user's terms; the message box gives the error's number.
+QString stopReason(QAbstractSocket::SocketError error) {
+    const QString port = QString::number(server::HTTPServer::kPort);
+    switch (error) {
+    case QAbstractSocket::AddressInUseError:
+        return QStringLiteral("port %1 déjà pris (autre copie ouverte\u202F?).").arg(port);
+    case QAbstractSocket::SocketAccessError:
+        return QStringLiteral("Windows refuse l'accès au port %1.").arg(port);
+    default:
+        return QStringLiteral("erreur réseau n°\u00A0%1.").arg(QString::number(error));
+    }
 }
 
 } // namespace
@@ -23,6 +45,13 @@ StatusLine::StatusLine(std::chrono::milliseconds interval, QWidget* parent)
     : QLabel(parent)
     , m_updates(new Coalescer(
           interval, [this](int others) { show(others); }, this)) {
+    static const bool accessible = [] {
+        QAccessible::installFactory(&accessibleStatusLine);
+        return true;
+    }();
+    Q_UNUSED(accessible)
+    // The line shows what devices send: never markup.
+    setTextFormat(Qt::PlainText);
     setText(waiting());
     setAccessibleName(waiting());
     setAccessibleDescription(QStringLiteral("Dernier échange entre un appareil et ce programme"));
@@ -41,46 +70,76 @@ void StatusLine::reportStopped(QAbstractSocket::SocketError error) {
     m_updates->post();
 }
 
-// Short enough for the line's width with an IPv4 address and a usual key name; longer ones are
-// shortened on screen, never for assistive technology.
-QString StatusLine::describeLatest() const {
-    const QString at = m_latestAt.toString(QStringLiteral("HH:mm:ss"));
+void StatusLine::reportPublicNetwork(bool isPublic) {
+    if (isPublic)
+        display(StatusText().words(QStringLiteral(
+            "Réseau public\u00A0: Windows bloque le téléphone. Paramètres > Réseau > Privé.")));
+    else if (m_showsHint)
+        display(StatusText().words(waiting()));
+    m_showsHint = isPublic;
+}
+
+// Each line fits the line's width with an IPv4 address and a key name of up to 20 characters;
+// longer ones have their names shortened on screen, never for assistive technology.
+StatusText StatusLine::describeLatest() const {
+    StatusText line;
+    line.words(m_latestAt.toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" – "));
     if (m_stoppedBy)
-        return QStringLiteral("%1 – Serveur arrêté (Server Error: %2) : plus aucun appareil "
-                              "n'est servi.")
-            .arg(at, QString::number(*m_stoppedBy));
+        return line.words(QStringLiteral("Aucun appareil servi\u00A0: ") +
+                          stopReason(*m_stoppedBy));
     const QString peer = m_latest.peer.toString();
-    // One arg() for all: a key name is the device's own text and may hold a "%1".
+    // The key name exactly as the device sent it; nothing in it is decoded.
+    const QString keyName = QString::fromUtf8(m_latest.keyName);
     switch (m_latest.outcome) {
     case Outcome::KeySent:
-        return QStringLiteral("%1 – Clef %2 envoyée à %3.").arg(at, quoted(m_latest.keyName), peer);
+        return line.words(QStringLiteral("Clef "))
+            .keyName(keyName)
+            .words(QStringLiteral(" envoyée à "))
+            .address(peer)
+            .words(QStringLiteral("."));
     case Outcome::NotSelected:
         // Most likely a code scanned before the selection changed.
-        return QStringLiteral("%1 – %2 : %3 n'est pas la clef choisie, rescannez.")
-            .arg(at, peer, quoted(m_latest.keyName));
+        return line.address(peer)
+            .words(QStringLiteral("\u00A0: pas la clef choisie"))
+            .advice(QStringLiteral("\u202F; scannez de nouveau le code"))
+            .words(QStringLiteral("."));
     case Outcome::Refused:
-        return QStringLiteral("%1 – %2 refusé : le téléphone doit être sur le même réseau.")
-            .arg(at, peer);
+        return line.words(QStringLiteral("Appareil "))
+            .address(peer)
+            .words(QStringLiteral(" refusé\u00A0: il doit être sur le réseau de ce PC."));
     default:
         break;
     }
     // Every other reply is an error the device was told in these very words.
-    return QStringLiteral("%1 – %2 : %3 (%4)")
-        .arg(at, peer, server::RequestHandler::errorWords(m_latest.outcome),
-             QString::number(server::RequestHandler::errorNumber(m_latest.outcome)));
+    // (The reply's number would make the longest of them too wide for the line.)
+    return line.address(peer).words(QStringLiteral("\u00A0: ") +
+                                    server::RequestHandler::errorWords(m_latest.outcome));
 }
 
 void StatusLine::show(int others) {
-    QString text = describeLatest();
+    m_showsHint = false;
+    StatusText line = describeLatest();
     if (others == 1)
-        text += QStringLiteral(" (et 1 autre)");
+        line.words(QStringLiteral(" (et 1 autre)"));
     else if (others > 1)
-        text += QStringLiteral(" (et %1 autres)").arg(others);
+        line.words(QStringLiteral(" (et %1 autres)").arg(others));
+    display(line);
+}
+
+void StatusLine::display(const StatusText& line) {
+    const QString text = line.whole();
     // Assistive technology reads the whole line, and the change of its name is what a screen
     // reader announces; the eye gets the whole line in a tooltip when it is shortened.
     setAccessibleName(text);
-    const QString shown = fontMetrics().elidedText(text, Qt::ElideMiddle, width());
+    const QString shown = line.fitted(fontMetrics(), width());
     setText(shown);
-    setToolTip(shown == text ? QString() : text);
+    // A tooltip takes anything that looks like markup as markup: this one is plain text made
+    // into markup that shows it as it is.
+    setToolTip(shown == text ? QString() : Qt::convertFromPlainText(text));
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    // Spoken wherever the focus is, by readers that take announcements.
+    QAccessibleAnnouncementEvent announcement(this, text);
+    QAccessible::updateAccessibility(&announcement);
+#endif
     emit changed(text);
 }

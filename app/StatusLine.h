@@ -12,6 +12,7 @@
 #include <optional>
 
 class Coalescer;
+class StatusText;
 
 class StatusLine : public QLabel {
     Q_OBJECT
@@ -28,6 +29,12 @@ public:
     /// The key server stopped listening after `error`; shown as report() shows an event.
     void reportStopped(QAbstractSocket::SocketError error);
 
+    /// Whether the network of the advertised address is one Windows classes as public, where
+    /// its firewall blocks the phone. When it is, says so at once, and how to make it private,
+    /// until the next event replaces it; when it no longer is, a hint still shown gives way to
+    /// the waiting line.
+    void reportPublicNetwork(bool isPublic);
+
     /// The whole of what the line says, as assistive technology reads it; the text shown is
     /// shortened to the line's width when it does not fit.
     QString fullText() const { return accessibleName(); }
@@ -39,10 +46,13 @@ signals:
 
 private:
     void show(int others);
-    QString describeLatest() const;
+    void display(const StatusText& line);
+    StatusText describeLatest() const;
 
     Coalescer* m_updates;
     server::DeviceEvent m_latest;
     std::optional<QAbstractSocket::SocketError> m_stoppedBy;
     QTime m_latestAt;
+    /// The line shows the public-network hint.
+    bool m_showsHint = false;
 };

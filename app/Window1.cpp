@@ -28,7 +28,7 @@ namespace {
 
 // Shown in place of the pairing code while loopback is the only address: no phone could use it.
 const QString kNoNetwork = QStringLiteral(
-    "Aucun réseau local : reliez cet ordinateur au réseau de votre tablette ou téléphone.");
+    "Aucun réseau local\u00A0: reliez cet ordinateur au réseau de votre tablette ou téléphone.");
 constexpr int kExplanationGrey = 57;
 constexpr int kVersionGrey = 71;
 
@@ -44,6 +44,8 @@ QLabel* addLabel(QLabel* label, const char* name, const QRect& geometry, const Q
                  int grey, bool multiline) {
     label->setObjectName(QLatin1String(name));
     label->setGeometry(geometry);
+    // Whatever a label shows, it never interprets it as markup.
+    label->setTextFormat(Qt::PlainText);
     label->setText(text);
     // A left-aligned label starts at its top, however many lines it takes.
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -60,12 +62,15 @@ Window1::Window1(Window1Options options)
     : m_options(std::move(options)) {
     if (!m_options.currentYear)
         m_options.currentYear = [] { return QDate::currentDate().year(); };
-    if (!m_options.localAddress)
-        m_options.localAddress = &runtime::localLanAddress;
+    if (!m_options.networkCategory)
+        m_options.networkCategory = [](const QString& address) {
+            return runtime::networkCategoryOf(QHostAddress(address).toIPv4Address());
+        };
     m_addressWatch =
-        new runtime::AddressWatch(m_options.localAddress, m_options.addressCheckInterval, this);
+        new runtime::AddressWatch(m_options.interfaces, m_options.addressCheckInterval, this);
     m_alert = new Alert(m_options.bell, m_options.burstInterval, this);
     connect(m_addressWatch, &runtime::AddressWatch::changed, this, &Window1::generate);
+    connect(m_addressWatch, &runtime::AddressWatch::changed, this, &Window1::checkNetworkCategory);
     Layout();
     CreateControls();
 }
@@ -237,12 +242,14 @@ void Window1::Event_Open() {
     mServer->setPort(m_options.port);
     mServer->setMinimumSocketsAvailable(server::HTTPServer::kSpareSockets);
     // Peers on this computer's own subnets are served whatever their address space, so the
-    // server follows the interfaces as the pairing code follows the address: read now, and again
-    // when the watch sees the address change, never per connection.
-    mServer->setLocalInterfaces(runtime::systemInterfaces());
-    connect(m_addressWatch, &runtime::AddressWatch::changed, mServer,
-            [server = mServer] { server->setLocalInterfaces(runtime::systemInterfaces()); });
+    // server follows the interfaces as the pairing code follows the address: read now, and
+    // given again on any change the watch sees, as the watch read them, never per connection.
+    m_addressWatch->read();
+    mServer->setLocalInterfaces(m_addressWatch->interfaces());
+    connect(m_addressWatch, &runtime::AddressWatch::interfacesChanged, mServer,
+            &server::HTTPServer::setLocalInterfaces);
     mServer->Listen();
+    checkNetworkCategory();
 
     initmenu();
     // The rows never change, so without one there is no code to keep current.
@@ -262,9 +269,17 @@ void Window1::closeEvent(QCloseEvent* event) {
 void Window1::showListenError(const QString& text, QAbstractSocket::SocketError error) {
     QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), text, QMessageBox::Ok,
                     this);
+    box.setTextFormat(Qt::PlainText);
     // The text stays exactly as the server wrote it; what to do about it goes beneath.
     box.setInformativeText(ListenErrorHelp::informativeText(error));
     box.exec();
+}
+
+// On a network Windows classes as public, the installer's firewall rule (private and domain
+// networks) does not apply, and the phone's request never arrives.
+void Window1::checkNetworkCategory() {
+    status()->reportPublicNetwork(m_options.networkCategory(m_addressWatch->address()) ==
+                                  runtime::NetworkCategory::Public);
 }
 
 void Window1::initmenu() {
@@ -286,12 +301,12 @@ void Window1::generate() {
     if (!entry.exists())
         return;
 
-    const QString address = m_addressWatch->read();
+    // As the watch last read it: when the window opened, and with each change since.
+    const QString address = m_addressWatch->address();
     Canvas* canvas = Canvas1();
     if (QHostAddress(address).isLoopback()) {
         canvas->move(pairing::canvasLeft(width(), canvas->width()), canvas->y());
         canvas->setMessage(kNoNetwork);
-        canvas->setAccessibleDescription(kNoNetwork);
         return;
     }
 

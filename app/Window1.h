@@ -5,6 +5,8 @@
 #include "app/Coalescer.h"
 #include "runtime/AddressWatch.h"
 #include "runtime/FolderItem.h"
+#include "runtime/LocalAddress.h"
+#include "runtime/NetworkCategory.h"
 #include "server/HTTPServer.h"
 
 #include <QMainWindow>
@@ -22,10 +24,14 @@ class QMenu;
 /// What the window reads of the world. The product uses the defaults; tests substitute.
 struct Window1Options {
     std::function<runtime::FolderItem()> documents = &runtime::FolderItem::documents;
-    std::function<int()> currentYear;      // default: the year of the current local date
-    std::function<QString()> localAddress; // default: runtime::localLanAddress
-    /// How often the address is read again so that the pairing code follows the machine.
+    std::function<int()> currentYear; // default: the year of the current local date
+    /// The machine's network interfaces, read afresh; the pairing code carries the address
+    /// chosen from them, and the peer rule takes their subnets.
+    std::function<QList<runtime::InterfaceInfo>()> interfaces = &runtime::systemInterfaces;
+    /// How often the interfaces are read again so that the code and the peer rule follow them.
     std::chrono::milliseconds addressCheckInterval = runtime::AddressWatch::kInterval;
+    /// The category Windows gives the network of an address; default: runtime::networkCategoryOf.
+    std::function<runtime::NetworkCategory(const QString& address)> networkCategory;
     quint16 port = server::HTTPServer::kPort;
     server::ServerLimits limits;
     /// Makes the alert sound.
@@ -94,6 +100,7 @@ private:
     void CreateControls0();
     QAction* menuItem(const char* name) const;
     void showListenError(const QString& text, QAbstractSocket::SocketError error);
+    void checkNetworkCategory();
 
     Window1Options m_options;
     Alert* m_alert = nullptr;

@@ -12,23 +12,23 @@
 
 namespace runtime {
 
-AddressWatch::AddressWatch(std::function<QString()> address, std::chrono::milliseconds interval,
-                           QObject* parent)
+AddressWatch::AddressWatch(std::function<QList<InterfaceInfo>()> interfaces,
+                           std::chrono::milliseconds interval, QObject* parent)
     : QObject(parent)
-    , m_address(std::move(address))
+    , m_read(std::move(interfaces))
     , m_timer(new QTimer(this)) {
     m_timer->setInterval(static_cast<int>(interval.count()));
     connect(m_timer, &QTimer::timeout, this, &AddressWatch::check);
 }
 
-QString AddressWatch::read() {
-    m_last = m_address();
-    return m_last;
+void AddressWatch::read() {
+    m_interfaces = m_read();
+    m_address = chooseLanAddress(m_interfaces);
 }
 
 void AddressWatch::start() {
-    // Compared with the address last read (by read() when the code was drawn), so starting
-    // costs no second look at the interfaces.
+    // Compared with what was last read (by read() when the window opened), so starting costs no
+    // second look at the interfaces.
     if (m_timer->isActive())
         return;
     m_timer->start();
@@ -36,10 +36,15 @@ void AddressWatch::start() {
 }
 
 void AddressWatch::check() {
-    const QString address = m_address();
-    if (address == m_last)
+    QList<InterfaceInfo> interfaces = m_read();
+    if (interfaces == m_interfaces)
         return;
-    m_last = address;
+    m_interfaces = std::move(interfaces);
+    emit interfacesChanged(m_interfaces);
+    const QString address = chooseLanAddress(m_interfaces);
+    if (address == m_address)
+        return;
+    m_address = address;
     emit changed(address);
 }
 

@@ -1,7 +1,11 @@
-// Notices when the machine's chosen LAN address changes (network joined or left, address renewed,
-// VPN up or down), so that what shows the address can follow it.
+// Notices when the machine's network interfaces or its chosen LAN address change (network joined
+// or left, address renewed, VPN up or down, an adapter added), so that what shows the address and
+// what judges peers can follow them.
 #pragma once
 
+#include "runtime/LocalAddress.h"
+
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -20,19 +24,29 @@ public:
     /// pairing code current without costing anything noticeable.
     static constexpr std::chrono::milliseconds kInterval{3000};
 
-    /// `address` gives the chosen address now; it is read every `interval` once started, and at
-    /// once whenever the platform reports a change of network.
-    explicit AddressWatch(std::function<QString()> address,
+    /// `interfaces` reads the machine's interfaces now; they are read every `interval` once
+    /// started, and at once whenever the platform reports a change of network. Each look reads
+    /// them once, for the address and the interfaces alike.
+    explicit AddressWatch(std::function<QList<InterfaceInfo>()> interfaces,
                           std::chrono::milliseconds interval = kInterval,
                           QObject* parent = nullptr);
 
-    /// Reads the address now and takes it as the one in use; emits nothing.
-    QString read();
+    /// Reads the interfaces now and takes them, and the address chosen from them, as the ones in
+    /// use; emits nothing.
+    void read();
+
+    /// The address chosen from the interfaces last read; "127.0.0.1" before any.
+    QString address() const { return m_address; }
+    /// The interfaces last read.
+    const QList<InterfaceInfo>& interfaces() const { return m_interfaces; }
 
     /// Starts watching, against the address last read(); harmless when already started.
     void start();
 
 signals:
+    /// The interfaces differ in any way from the ones last read or reported; emitted before
+    /// changed() when the address changed with them.
+    void interfacesChanged(const QList<runtime::InterfaceInfo>& interfaces);
     /// The address differs from the one last read or reported.
     void changed(const QString& address);
 
@@ -40,9 +54,10 @@ private:
     void check();
     void followPlatformNotices();
 
-    std::function<QString()> m_address;
+    std::function<QList<InterfaceInfo>()> m_read;
     QTimer* m_timer;
-    QString m_last;
+    QList<InterfaceInfo> m_interfaces;
+    QString m_address = QStringLiteral("127.0.0.1");
 };
 
 } // namespace runtime

@@ -50,23 +50,30 @@ bool looksVirtual(const QString& name, const QString& humanName) {
 
 } // namespace
 
-QString chooseLanAddress(const QList<InterfaceInfo>& interfaces) {
-    std::optional<QHostAddress> best;
+AdvertisedAddress advertisedAddress(const QList<InterfaceInfo>& interfaces) {
+    AdvertisedAddress best;
     int bestRank = 0;
-    for (const InterfaceInfo& adapter : interfaces) {
+    const int count = static_cast<int>(interfaces.size());
+    for (int i = 0; i < count; ++i) {
+        const InterfaceInfo& adapter = interfaces.at(i);
         if (!adapter.up || !adapter.running || adapter.loopback || adapter.pointToPoint)
             continue;
         for (const QHostAddress& address : adapter.addresses) {
             if (!usable(address))
                 continue;
             const int value = rank(adapter, address);
-            if (!best || value < bestRank) {
-                best = address;
+            if (best.adapter < 0 || value < bestRank) {
+                best = {i, address};
                 bestRank = value;
             }
         }
     }
-    return best ? best->toString() : QStringLiteral("127.0.0.1");
+    return best;
+}
+
+QString chooseLanAddress(const QList<InterfaceInfo>& interfaces) {
+    const AdvertisedAddress chosen = advertisedAddress(interfaces);
+    return chosen.adapter < 0 ? QStringLiteral("127.0.0.1") : chosen.address.toString();
 }
 
 void applyRouteFacts(QList<InterfaceInfo>& interfaces, const RouteFacts& facts) {

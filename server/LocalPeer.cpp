@@ -33,10 +33,14 @@ bool LocalPeer::allows(const QHostAddress& address) {
 
 QList<Subnet> LocalPeer::onLinkSubnets(const QList<runtime::InterfaceInfo>& interfaces) {
     QList<Subnet> subnets;
-    for (const runtime::InterfaceInfo& adapter : interfaces) {
-        // Only where the address choice would advertise this computer: a VPN's adapter may be
-        // numbered from public space, and its far side is no neighbour.
-        if (!adapter.up || adapter.pointToPoint || adapter.isVirtual)
+    // The adapter the pairing code names is on-link whatever its kind (a bridge or a virtual
+    // switch often carries the LAN); other software adapters are not: a VPN's may be numbered
+    // from public space, and its far side is no neighbour.
+    const int advertised = runtime::advertisedAddress(interfaces).adapter;
+    const int adapters = static_cast<int>(interfaces.size());
+    for (int a = 0; a < adapters; ++a) {
+        const runtime::InterfaceInfo& adapter = interfaces.at(a);
+        if (!adapter.up || adapter.pointToPoint || (adapter.isVirtual && a != advertised))
             continue;
         const int count = static_cast<int>(adapter.addresses.size());
         for (int i = 0; i < count; ++i) {

@@ -29,9 +29,10 @@ public:
 
     /// The subnets this computer is attached to directly, whatever address space they are
     /// numbered from: of each interface that is up, not point-to-point (whose far end is no
-    /// neighbour) and not virtual (a tunnel, VPN adapter or virtual switch), every IPv4 address
-    /// with a prefix of /16 to /32 and every IPv6 address with a prefix of /64 to /128. Shorter
-    /// prefixes are too wide to vouch for.
+    /// neighbour), and either the one runtime::advertisedAddress() picks or not virtual (a
+    /// tunnel, VPN adapter or container bridge), every IPv4 address with a prefix of /16 to /32
+    /// and every IPv6 address with a prefix of /64 to /128. Shorter prefixes are too wide to
+    /// vouch for.
     static QList<Subnet> onLinkSubnets(const QList<runtime::InterfaceInfo>& interfaces);
 
     /// allows(address), or `address` (or the IPv4 address it maps) lies in one of `onLink`.

@@ -73,7 +73,7 @@ void TestLocalPeer::allows() {
 namespace {
 
 // Interfaces written as "address/prefix" entries separated by ",", one interface per ";"; an
-// interface may start with "down ", "p2p " or "virtual ".
+// interface may start with "down " or "virtual ", then "p2p ".
 QList<runtime::InterfaceInfo> interfacesFrom(const QString& text) {
     QList<runtime::InterfaceInfo> interfaces;
     for (QString adapterText : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
@@ -81,7 +81,7 @@ QList<runtime::InterfaceInfo> interfacesFrom(const QString& text) {
         adapterText = adapterText.trimmed();
         adapter.up = !adapterText.startsWith(QLatin1String("down "));
         adapter.running = adapter.up;
-        adapter.pointToPoint = adapterText.startsWith(QLatin1String("p2p "));
+        adapter.pointToPoint = adapterText.contains(QLatin1String("p2p "));
         adapter.isVirtual = adapterText.startsWith(QLatin1String("virtual "));
         for (const QString& entry :
              adapterText.section(QLatin1Char(' '), -1).split(QLatin1Char(','))) {
@@ -113,8 +113,16 @@ void TestLocalPeer::onLink_data() {
         {"prefix unknown", "192.0.2.20/-1", "192.0.2.21", false},
         {"interface down", "down 192.0.2.20/24", "192.0.2.77", false},
         {"point-to-point link", "p2p 192.0.2.20/24", "192.0.2.77", false},
-        {"VPN adapter with a public /16", "virtual 198.18.5.5/16", "198.18.200.1", false},
-        {"VPN adapter with a public /64", "virtual 2001:db8:1:2::10/64", "2001:db8:1:2::1", false},
+        {"advertised bridge or veth, the only address", "virtual 192.0.2.20/24", "192.0.2.77",
+         true},
+        {"advertised virtual switch beside a VPN",
+         "virtual 192.0.2.20/24; virtual p2p 198.18.5.5/16", "192.0.2.77", true},
+        {"VPN adapter beside the advertised LAN", "10.1.1.1/8; virtual 198.18.5.5/16",
+         "198.18.200.1", false},
+        {"container bridge beside an advertised bridge",
+         "virtual 192.0.2.20/24; virtual 203.0.113.1/24", "203.0.113.77", false},
+        {"VPN adapter with a public /64", "10.1.1.1/8; virtual 2001:db8:1:2::10/64",
+         "2001:db8:1:2::1", false},
         {"virtual adapter, private peer", "virtual 10.1.1.1/8", "10.9.9.9", true},
         {"second address of an interface", "10.1.1.1/8,203.0.113.9/25", "203.0.113.100", true},
         {"second interface", "10.1.1.1/8; 203.0.113.9/25", "203.0.113.100", true},

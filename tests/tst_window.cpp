@@ -25,12 +25,14 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocumentFragment>
 #include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -49,6 +51,9 @@ using namespace std::chrono_literals;
 const QString kOffLan = QStringLiteral("198.51.100.7");
 
 const QString kAddress = QStringLiteral("192.168.1.20");
+
+// The only address of a veth in the test's own network, numbered from public space.
+const QString kVethAddress = QStringLiteral("192.0.2.20");
 
 // Sends `count` GETs for `key` from `from`, fifty connections at a time; whether every one of
 // them was closed.
@@ -71,11 +76,24 @@ bool sendRequests(const QHostAddress& from, quint16 port, const QByteArray& key,
     return true;
 }
 
+// An adapter that is up and running with `address` ("a.b.c.d/prefix"); none for 127.0.0.1.
+QList<runtime::InterfaceInfo> adapterWith(const QString& address, bool defaultRoute = false) {
+    if (address.startsWith(QLatin1String("127.")))
+        return {};
+    runtime::InterfaceInfo adapter;
+    adapter.name = QStringLiteral("eth") + address;
+    adapter.up = adapter.running = true;
+    adapter.defaultRoute = defaultRoute;
+    adapter.addresses = {QHostAddress(address.section(QLatin1Char('/'), 0, 0))};
+    adapter.prefixLengths = {address.section(QLatin1Char('/'), 1).toInt()};
+    return {adapter};
+}
+
 Window1Options optionsFor(const QString& documents) {
     Window1Options options;
     options.documents = [documents] { return runtime::FolderItem(documents); };
     options.currentYear = [] { return 2026; };
-    options.localAddress = [] { return kAddress; };
+    options.interfaces = [] { return adapterWith(kAddress); };
     options.port = 0;
     return options;
 }
@@ -162,6 +180,12 @@ private slots:
     void codeFollowsPixelRatio();
     void statusLine_data();
     void statusLine();
+    void statusLineShortensNamesOnly_data();
+    void statusLineShortensNamesOnly();
+    void statusLinesFit();
+    void publicNetworkHint_data();
+    void publicNetworkHint();
+    void peerRuleFollowsInterfaces();
     void listenErrorExplained_data();
     void listenErrorExplained();
     void closingQuitsWithZero();
@@ -183,6 +207,7 @@ void TestWindow::controlsBeforeOpening() {
     QCOMPARE(window.PopupMenu1()->count(), 0);
     QCOMPARE(window.PopupMenu1()->currentIndex(), -1);
     QVERIFY(window.Canvas1()->backdrop().isNull());
+    QCOMPARE(window.Canvas1()->accessibleName(), QStringLiteral("Aucun code QR"));
     QCOMPARE(window.version()->text(),
              QStringLiteral("Clef de signature à convertir en QR Code : "));
     QCOMPARE(window.Label1()->text(),
@@ -387,7 +412,7 @@ void TestWindow::codeFollowsAddress() {
     folder.addKey(QStringLiteral("two.127.key"));
     QString address = before;
     Window1Options options = optionsFor(folder.documents());
-    options.localAddress = [&address] { return address; };
+    options.interfaces = [&address] { return adapterWith(address); };
     options.addressCheckInterval = std::chrono::milliseconds(20);
     Window1 window(std::move(options));
     window.open();
@@ -403,6 +428,7 @@ void TestWindow::codeFollowsAddress() {
         QVERIFY(canvas->backdrop().isNull());
         QVERIFY(!canvas->message().isEmpty());
         QCOMPARE(canvas->accessibleDescription(), canvas->message());
+        QCOMPARE(canvas->accessibleName(), QStringLiteral("Aucun code QR"));
         QVERIFY(decodeQrCodes(canvas->grab().toImage()).isEmpty());
         QVERIFY(qAbs(2 * canvas->x() + canvas->width() - window.width()) <= 1);
     } else {
@@ -410,6 +436,7 @@ void TestWindow::codeFollowsAddress() {
         QCOMPARE(shownPayload(window), payloadFor(key, after));
         // What a screen reader says of the code follows it too.
         QVERIFY(canvas->accessibleDescription().contains(after));
+        QCOMPARE(canvas->accessibleName(), QStringLiteral("Code QR"));
     }
 }
 
@@ -445,16 +472,18 @@ void TestWindow::statusLine_data() {
     QTest::addColumn<int>("bells");
     const QString at = QStringLiteral("^\\d\\d:\\d\\d:\\d\\d – ");
     QTest::newRow("key sent") << QStringLiteral("127.0.0.1") << true << 1
-                              << at + "Clef « one.126.key » envoyée à 127.0.0.1\\.$" << 1;
+                              << at + "Clef «\u202Fone.126.key\u202F» envoyée à 127.0.0.1\\.$" << 1;
     QTest::newRow("-4: a code scanned before the selection changed")
         << QStringLiteral("127.0.0.1") << false << 1
-        << at + "127.0.0.1 : « two.127.key » n'est pas la clef choisie, rescannez\\.$" << 1;
+        << at + "127.0.0.1\u00A0: pas la clef choisie\u202F; scannez de nouveau le code\\.$" << 1;
     QTest::newRow("refused: off the local network")
         << kOffLan << true << 1
-        << at + "198.51.100.7 refusé : le téléphone doit être sur le même réseau\\.$" << 0;
+        << at + "Appareil 198.51.100.7 refusé\u00A0: il doit être sur le réseau de ce PC\\.$" << 0;
+    QTest::newRow("a veth that carries the only address serves its subnet")
+        << kVethAddress << true << 1 << at + "Clef .* envoyée à 192.0.2.20\\.$" << 1;
     QTest::newRow("a burst of 1000 shows its last and counts the others")
         << QStringLiteral("127.0.0.1") << false << 1000
-        << "n'est pas la clef choisie, rescannez\\. \\(et 999 autres\\)$" << 1;
+        << "pas la clef choisie\u202F; scannez de nouveau le code\\. \\(et 999 autres\\)$" << 1;
 }
 
 // What the last device did, at once after a quiet spell; a flood neither drives the line nor
@@ -472,6 +501,8 @@ void TestWindow::statusLine() {
     folder.addKey(QStringLiteral("one.126.key"));
     folder.addKey(QStringLiteral("two.127.key"));
     Window1Options options = optionsFor(folder.documents());
+    // The peer rule on the test's own network: loopback, an address off it, a veth.
+    options.interfaces = &runtime::systemInterfaces;
     int rung = 0;
     options.bell = [&rung] { ++rung; };
     // Long enough that a stalled machine cannot split the burst.
@@ -502,6 +533,162 @@ void TestWindow::statusLine() {
     QVERIFY(sendRequests(from, port, key, 1));
     QCOMPARE(rung, bells + 1);
     QVERIFY(!window.status()->fullText().contains(QStringLiteral("(et ")));
+}
+
+void TestWindow::statusLineShortensNamesOnly_data() {
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QByteArray>("keyName");
+    QTest::addColumn<QString>("peer");
+    QTest::addColumn<int>("reports");
+    QTest::addColumn<QStringList>("kept"); // shown whole, whatever is shortened
+    const int sent = int(server::DeviceEvent::Outcome::KeySent);
+    const QByteArray longName = "<b>" + QByteArray(248, 'k') + ".key";
+    QTest::newRow("markup in the key name is text")
+        << sent << QByteArray("<h1>ATTENTION</h1>") << kAddress << 1
+        << QStringList{"«\u202F<h1>ATTENTION</h1>\u202F» envoyée à 192.168.1.20."};
+    QTest::newRow("255-byte key name")
+        << sent << longName << kAddress << 1
+        << QStringList{"Clef «\u202F<b>", " envoyée à 192.168.1.20."};
+    QTest::newRow("full-length IPv6 address")
+        << sent << QByteArray("alpha.126.key") << "2001:db8:1234:5678:9abc:def1:2345:6789" << 1
+        << QStringList{"Clef «\u202Falpha.126.key\u202F» envoyée à 2001:"};
+    QTest::newRow("-43 from an IPv4 address")
+        << int(server::DeviceEvent::Outcome::NotFound) << QByteArray("x.126.key") << kAddress << 1
+        << QStringList{"192.168.1.20\u00A0: La clef demandée est introuvable sur l'ordinateur !"};
+    QTest::newRow("a full IPv6 address and a long key name, one burst")
+        << sent << QByteArray(60, 'n') << "2001:db8:1234:5678:9abc:def1:2345:6789" << 3
+        << QStringList{"\u202F» envoyée à 2001:", "(et 2 autres)"};
+    QTest::newRow("-4 in a burst")
+        << int(server::DeviceEvent::Outcome::NotSelected) << QByteArray("beta.126.KEY") << kAddress
+        << 31 << QStringList{"pas la clef choisie", "(et 30 autres)"};
+}
+
+// Whatever the length of what a device sent, the line keeps the words that say what happened
+// and shows the device's text as text; the whole line is in the tooltip and the accessible name.
+void TestWindow::statusLineShortensNamesOnly() {
+    QFETCH(int, outcome);
+    QFETCH(QByteArray, keyName);
+    QFETCH(QString, peer);
+    QFETCH(int, reports);
+    QFETCH(QStringList, kept);
+    StatusLine line(100ms);
+    line.resize(486, 20);
+    for (int i = 0; i < reports; ++i)
+        line.report({server::DeviceEvent::Outcome(outcome), keyName, QHostAddress(peer)});
+    QTRY_VERIFY(reports == 1 || line.fullText().contains(kept.last()));
+    QVERIFY(line.fontMetrics().horizontalAdvance(line.text()) <= 486);
+    for (const QString& words : kept)
+        QVERIFY2(line.text().contains(words), qPrintable(line.text()));
+    QCOMPARE(line.textFormat(), Qt::PlainText);
+    QCOMPARE(line.toolTip().isEmpty(), line.text() == line.fullText());
+    if (!line.toolTip().isEmpty())
+        // Read back as rich text, whose plain form has ordinary spaces only.
+        QCOMPARE(
+            QTextDocumentFragment::fromHtml(line.toolTip()).toPlainText(),
+            QString(line.fullText()).replace(QChar(0x202F), QChar::Nbsp).replace(QChar::Nbsp, ' '));
+}
+
+// With an IPv4 address and a key name of 20 characters, every line the program writes fits.
+void TestWindow::statusLinesFit() {
+    using Outcome = server::DeviceEvent::Outcome;
+    const auto fits = [](const std::function<void(StatusLine&)>& report) {
+        StatusLine line(1h);
+        line.resize(486, 20);
+        report(line);
+        return line.text() == line.fullText() &&
+               line.fontMetrics().horizontalAdvance(line.text()) <= 486;
+    };
+    for (Outcome outcome : {Outcome::KeySent, Outcome::NoPath, Outcome::NoKey, Outcome::NotSelected,
+                            Outcome::NotFound, Outcome::Unreadable, Outcome::BadSize,
+                            Outcome::ReadFailed, Outcome::Refused})
+        QVERIFY(fits([outcome](StatusLine& line) {
+            line.report({outcome, "abcdefghijkl.126.key", QHostAddress(kAddress)});
+        }));
+    for (auto error : {QAbstractSocket::AddressInUseError, QAbstractSocket::SocketAccessError,
+                       QAbstractSocket::UnknownSocketError})
+        QVERIFY(fits([error](StatusLine& line) { line.reportStopped(error); }));
+    QVERIFY(fits([](StatusLine& line) { line.reportPublicNetwork(true); }));
+}
+
+void TestWindow::publicNetworkHint_data() {
+    QTest::addColumn<int>("category");
+    QTest::addColumn<bool>("hinted");
+    QTest::newRow("public") << int(runtime::NetworkCategory::Public) << true;
+    QTest::newRow("private") << int(runtime::NetworkCategory::Private) << false;
+    QTest::newRow("domain") << int(runtime::NetworkCategory::Domain) << false;
+    QTest::newRow("unknown, as off Windows") << int(runtime::NetworkCategory::Unknown) << false;
+}
+
+// Asked of the advertised address at start and whenever it changes; shown until a device is
+// served.
+void TestWindow::publicNetworkHint() {
+    QFETCH(int, category);
+    QFETCH(bool, hinted);
+    TestKeyFolder folder;
+    folder.addKey(QStringLiteral("one.126.key"));
+    QString address = kAddress;
+    QStringList asked;
+    Window1Options options = optionsFor(folder.documents());
+    options.interfaces = [&address] { return adapterWith(address); };
+    options.addressCheckInterval = 20ms;
+    options.networkCategory = [&](const QString& of) {
+        asked << of;
+        return runtime::NetworkCategory(category);
+    };
+    Window1 window(options);
+    window.open();
+    const auto hint = [&window] { return window.status()->fullText().startsWith("Réseau public"); };
+    QCOMPARE(asked, QStringList{kAddress});
+    QCOMPARE(hint(), hinted);
+    QVERIFY(sendRequests(QHostAddress::LocalHost, window.mServer->serverPort(), "one.126.key", 1));
+    QTRY_VERIFY(window.status()->fullText().contains(QStringLiteral("envoyée")));
+    address = QStringLiteral("10.0.0.7");
+    QTRY_COMPARE(asked.size(), 2);
+    QCOMPARE(asked.last(), address);
+    QCOMPARE(hint(), hinted);
+    QCOMPARE(window.status()->text().contains(QStringLiteral("Paramètres")), hinted);
+}
+
+// An adapter added beside the advertised one, the address unchanged: its subnet is served once
+// the watch sees it, and each look at the interfaces is the only read for the code and the rule.
+void TestWindow::peerRuleFollowsInterfaces() {
+    if (!QTcpSocket().bind(QHostAddress(kOffLan)))
+        QSKIP("the test's own network namespace needs root");
+    TestKeyFolder folder;
+    folder.addKey(QStringLiteral("one.126.key"));
+    QList<runtime::InterfaceInfo> interfaces = adapterWith(kAddress + "/24", true);
+    int reads = 0;
+    Window1Options options = optionsFor(folder.documents());
+    options.interfaces = [&] {
+        ++reads;
+        return interfaces;
+    };
+    options.addressCheckInterval = 20ms;
+    options.burstInterval = 1ms;
+    Window1 window(options);
+    window.open();
+    const quint16 port = window.mServer->serverPort();
+    QVERIFY(sendRequests(QHostAddress(kOffLan), port, "one.126.key", 1));
+    QTRY_VERIFY(window.status()->fullText().contains(QStringLiteral("refusé")));
+    const QByteArray code = shownPayload(window);
+    interfaces += adapterWith(kOffLan + "/24");
+    const int readsBefore = reads;
+    QTRY_VERIFY(reads > readsBefore + 2);
+    QCOMPARE(shownPayload(window), code);
+    QVERIFY(sendRequests(QHostAddress(kOffLan), port, "one.126.key", 1));
+    QTRY_VERIFY(window.status()->fullText().contains(QStringLiteral("envoyée")));
+
+    // Every read now differs from the last: each is one change, and the code shows its address.
+    int next = 0;
+    Window1Options changing = optionsFor(folder.documents());
+    changing.interfaces = [&next] { return adapterWith(QStringLiteral("10.0.%1.1").arg(++next)); };
+    changing.addressCheckInterval = 20ms;
+    Window1 moving(changing);
+    moving.open();
+    QTRY_VERIFY(next > 3);
+    QVERIFY2(moving.Canvas1()->accessibleDescription().contains(
+                 QStringLiteral("l'adresse 10.0.%1.1.").arg(next)),
+             qPrintable(moving.Canvas1()->accessibleDescription()));
 }
 
 void TestWindow::listenErrorExplained_data() {
@@ -549,12 +736,12 @@ void TestWindow::listenErrorExplained() {
     QVERIFY2(watch.shown->informativeText.contains(advice),
              qPrintable(watch.shown->informativeText));
     QVERIFY(!window.mServer->isListening());
-    QVERIFY(window.status()->fullText().contains(QStringLiteral("Serveur arrêté")));
+    QVERIFY(window.status()->fullText().contains(QStringLiteral("Aucun appareil servi")));
     QTest::qWait(50);
     QCOMPARE(watch.count, 1);
     // A phone connected before the stop is still answered, and the line says so.
     phone.write("GET /x.126.key HTTP/1.1\r\n\r\n");
-    QTRY_VERIFY(portTaken || window.status()->fullText().contains(QStringLiteral("x.126.key")));
+    QTRY_VERIFY(portTaken || window.status()->fullText().contains(QStringLiteral("127.0.0.1")));
 }
 
 // Must stay the last test: once the application has been told to quit, no event loop of this
@@ -573,7 +760,10 @@ int main(int argc, char** argv) {
 #ifdef Q_OS_LINUX
     // A network of the test's own, where a peer can come from off the local network.
     if (::unshare(CLONE_NEWNET) == 0 &&
-        std::system(qPrintable("ip link set lo up && ip addr add " + kOffLan + "/8 dev lo")) != 0)
+        std::system(qPrintable("ip link set lo up && ip addr add " + kOffLan +
+                               "/8 dev lo && ip link add veth0 type veth peer name veth1 && "
+                               "ip link set veth0 up && ip link set veth1 up && ip addr add " +
+                               kVethAddress + "/24 dev veth0")) != 0)
         return 1;
 #endif
     // Two screens, the second at 150 %, so a window can be moved to another pixel ratio.

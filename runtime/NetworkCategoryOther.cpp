@@ -1,0 +1,11 @@
+// Network categories where the system has none: elsewhere than on Windows, no firewall rule of
+// ours depends on one.
+#include "runtime/NetworkCategory.h"
+
+namespace runtime {
+
+NetworkCategory networkCategoryOf(std::uint32_t /*ipv4*/) {
+    return NetworkCategory::Unknown;
+}
+
+} // namespace runtime
