@@ -66,7 +66,7 @@ try:
     code = one(app, "image", "Code QR").description
     check(all(part in code for part in [key, ADDRESS, "Zorvik"]), "the code's description")
     one(app, "label", "Version 1.0.1")
-    check(one(app, "label", "En attente de votre téléphone ou tablette…").description, "status")
+    check(one(app, "status bar", "En attente de votre téléphone ou tablette…").description, "status")
 
     names = []
     pyatspi.Registry.registerEventListener(lambda e: names.append(e.source.name),
@@ -74,7 +74,7 @@ try:
     with socket.create_connection(("127.0.0.1", 10999)) as phone:
         phone.sendall(f"GET /{key} HTTP/1.1\r\n\r\n".encode())
         check(b"".join(iter(lambda: phone.recv(65536), b"")).endswith(b"k</D>"), "no key")
-    sent = f"Clef « {key} » envoyée à 127.0.0.1."
+    sent = f"Clef «\u202f{key}\u202f» envoyée à 127.0.0.1."
     poll(lambda: any(name.endswith(sent) for name in names), "no announcement of " + sent)
     with open(sys.argv[2], "w") as out:
         out.writelines("%s[%s] %r %r%s\n" % ("  " * depth, n.getRoleName(), n.name, n.description,

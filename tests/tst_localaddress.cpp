@@ -1,5 +1,6 @@
 // Which of this computer's addresses the phone is told to connect to.
 #include "runtime/LocalAddress.h"
+#include "runtime/NetworkCategory.h"
 #include "runtime/RouteTable.h"
 
 #include <QTest>
@@ -146,6 +147,9 @@ void TestLocalAddress::systemChoiceIsNeverTheWildcard() {
     const QHostAddress chosen(runtime::localLanAddress());
     QCOMPARE(chosen.protocol(), QAbstractSocket::IPv4Protocol);
     QVERIFY(chosen != QHostAddress(QHostAddress::AnyIPv4));
+    // The system's own answer for that address returns, whatever it is (Unknown off Windows).
+    const runtime::NetworkCategory category = runtime::networkCategoryOf(chosen.toIPv4Address());
+    qInfo("network category of %s: %d", qPrintable(chosen.toString()), int(category));
 }
 
 QTEST_GUILESS_MAIN(TestLocalAddress)
