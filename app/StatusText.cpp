@@ -55,7 +55,7 @@ QString StatusText::whole() const {
 QString StatusText::fitted(const QFontMetrics& metrics, int width) const {
     for (const bool withAdvice : {true, false}) {
         for (const bool keyNameEnds : {false, true}) {
-            const QString line = fittedNames(metrics, width, withAdvice, keyNameEnds);
+            QString line = fittedNames(metrics, width, withAdvice, keyNameEnds);
             if (metrics.horizontalAdvance(line) <= width)
                 return line;
         }
