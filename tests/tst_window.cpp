@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFont>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -770,6 +771,11 @@ int main(int argc, char** argv) {
     file.close();
     qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(screens));
     std::unique_ptr<App> app(NewAppInstance(argc, argv));
+    // What fits the status line is measured in the usual 9 points at 96 dpi (12 pixels),
+    // whatever the platform plugin picks (Qt 5's offscreen one takes 12 points at its own dpi).
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(12);
+    QApplication::setFont(font);
     TestWindow test;
     return QTest::qExec(&test, argc, argv);
 }
