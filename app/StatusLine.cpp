@@ -99,10 +99,8 @@ StatusText StatusLine::describeLatest() const {
             .words(QStringLiteral("."));
     case Outcome::NotSelected:
         // Most likely a code scanned before the selection changed.
-        return line.address(peer)
-            .words(QStringLiteral("\u00A0: pas la clef choisie"))
-            .advice(QStringLiteral("\u202F; scannez de nouveau le code"))
-            .words(QStringLiteral("."));
+        return line.address(peer).words(
+            QStringLiteral("\u00A0: pas la clef choisie\u202F; scannez de nouveau le code."));
     case Outcome::Refused:
         return line.words(QStringLiteral("Appareil "))
             .address(peer)

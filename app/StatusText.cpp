@@ -41,10 +41,6 @@ StatusText& StatusText::address(const QString& address) {
     return append(Kind::Address, address);
 }
 
-StatusText& StatusText::advice(const QString& text) {
-    return append(Kind::Advice, text);
-}
-
 QString StatusText::whole() const {
     QString line;
     for (const Piece& piece : m_pieces)
@@ -53,25 +49,22 @@ QString StatusText::whole() const {
 }
 
 QString StatusText::fitted(const QFontMetrics& metrics, int width) const {
-    for (const bool withAdvice : {true, false}) {
-        for (const bool keyNameEnds : {false, true}) {
-            QString line = fittedNames(metrics, width, withAdvice, keyNameEnds);
-            if (metrics.horizontalAdvance(line) <= width)
-                return line;
-        }
+    for (const bool keyNameEnds : {false, true}) {
+        QString line = fittedNames(metrics, width, keyNameEnds);
+        if (metrics.horizontalAdvance(line) <= width)
+            return line;
     }
     return metrics.elidedText(whole(), Qt::ElideMiddle, width);
 }
 
 // The line with the names shortened to share the room the other pieces leave: the narrowest
 // names keep their whole width while the others split what remains.
-QString StatusText::fittedNames(const QFontMetrics& metrics, int width, bool withAdvice,
-                                bool keyNameEnds) const {
+QString StatusText::fittedNames(const QFontMetrics& metrics, int width, bool keyNameEnds) const {
     QStringList texts;
     QList<int> shortened;
     int room = width;
     for (const Piece& piece : m_pieces) {
-        QString text = piece.kind == Kind::Advice && !withAdvice ? QString() : piece.text;
+        QString text = piece.text;
         if (piece.kind == Kind::KeyName && keyNameEnds)
             text = ends(text);
         if (piece.kind == Kind::Address || (piece.kind == Kind::KeyName && !keyNameEnds))

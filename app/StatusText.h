@@ -16,8 +16,6 @@ public:
     StatusText& keyName(const QString& name);
     /// A device's address; shortened in the middle.
     StatusText& address(const QString& address);
-    /// Advice on what to do; left off the shown line when the line cannot fit with it, never cut.
-    StatusText& advice(const QString& text);
 
     /// The line in full.
     QString whole() const;
@@ -25,20 +23,18 @@ public:
     /// The line as it fits `width` pixels of `metrics`, in this order of preference: whole; the
     /// key names and addresses shortened in the middle with "…", sharing the room the words
     /// leave; the key names cut to their first and last characters and the addresses sharing
-    /// the rest; the same again without the advice; as a last resort, the whole line shortened in
-    /// the middle.
+    /// the rest; as a last resort, the whole line shortened in the middle.
     QString fitted(const QFontMetrics& metrics, int width) const;
 
 private:
-    enum class Kind { Words, KeyName, Address, Advice };
+    enum class Kind { Words, KeyName, Address };
     struct Piece {
         Kind kind;
         QString text;
     };
 
     StatusText& append(Kind kind, const QString& text);
-    QString fittedNames(const QFontMetrics& metrics, int width, bool withAdvice,
-                        bool keyNameEnds) const;
+    QString fittedNames(const QFontMetrics& metrics, int width, bool keyNameEnds) const;
 
     QList<Piece> m_pieces;
 };

@@ -4,11 +4,13 @@
 #include "app/MainMenuBar.h"
 #include "app/Startup.h"
 #include "app/StatusLine.h"
+#include "app/StatusText.h"
 #include "app/Window1.h"
 #include "pairing/PairingPayload.h"
 #include "support/QrDecode.h"
 #include "support/TestKeyFolder.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
@@ -16,6 +18,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFont>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -209,6 +212,9 @@ void TestWindow::controlsBeforeOpening() {
     QCOMPARE(window.PopupMenu1()->currentIndex(), -1);
     QVERIFY(window.Canvas1()->backdrop().isNull());
     QCOMPARE(window.Canvas1()->accessibleName(), QStringLiteral("Aucun code QR"));
+    QVERIFY(window.Canvas1()->accessibleDescription().startsWith(QStringLiteral("Aucun code")));
+    QCOMPARE(QAccessible::queryAccessibleInterface(window.status())->role(),
+             QAccessible::StatusBar);
     QCOMPARE(window.version()->text(),
              QStringLiteral("Clef de signature à convertir en QR Code : "));
     QCOMPARE(window.Label1()->text(),
@@ -553,9 +559,9 @@ void TestWindow::statusLineShortensNamesOnly_data() {
     QTest::newRow("full-length IPv6 address")
         << sent << QByteArray("alpha.126.key") << "2001:db8:1234:5678:9abc:def1:2345:6789" << 1
         << QStringList{"Clef «\u202Falpha.126.key\u202F» envoyée à 2001:"};
-    QTest::newRow("-43 from an IPv4 address")
-        << int(server::DeviceEvent::Outcome::NotFound) << QByteArray("x.126.key") << kAddress << 1
-        << QStringList{"192.168.1.20\u00A0: La clef demandée est introuvable sur l'ordinateur !"};
+    QTest::newRow("-43 from an IPv4 address, and one other")
+        << int(server::DeviceEvent::Outcome::NotFound) << QByteArray("x.126.key") << kAddress << 2
+        << QStringList{"\u00A0: La clef demandée est introuvable sur l'ordinateur ! (et 1 autre)"};
     QTest::newRow("-4 in a burst")
         << int(server::DeviceEvent::Outcome::NotSelected) << QByteArray("beta.126.KEY") << kAddress
         << 31 << QStringList{"pas la clef choisie", "(et 30 autres)"};
@@ -606,6 +612,13 @@ void TestWindow::statusLinesFit() {
                        QAbstractSocket::UnknownSocketError})
         QVERIFY(fits([error](StatusLine& line) { line.reportStopped(error); }));
     QVERIFY(fits([](StatusLine& line) { line.reportPublicNetwork(true); }));
+
+    // Narrower than any line of the window: the key name keeps its two ends, the words stay.
+    StatusText text;
+    text.words("Clef ").keyName(QString(40, 'k') + "\U0001F511").words(" à ").address("fe80::1");
+    const QFontMetrics metrics(QApplication::font());
+    const QString shown = text.fitted(metrics, metrics.horizontalAdvance("Clef « k…🔑 » à f…1"));
+    QVERIFY2(shown.startsWith("Clef «\u202Fk…\U0001F511\u202F» à "), qPrintable(shown));
 }
 
 void TestWindow::publicNetworkHint_data() {
@@ -645,6 +658,8 @@ void TestWindow::publicNetworkHint() {
     QCOMPARE(asked.last(), address);
     QCOMPARE(hint(), hinted);
     QCOMPARE(window.status()->text().contains(QStringLiteral("Paramètres")), hinted);
+    // Once a device was served, the line says so until something else happens.
+    QCOMPARE(window.status()->fullText().contains(QStringLiteral("envoyée")), !hinted);
 }
 
 // An adapter added beside the advertised one, the address unchanged: its subnet is served once
