@@ -29,7 +29,7 @@ public:
     /// whole by the system), and the bytes of them: at either cap its further requests are not
     /// read, and wait in the system (whose flow control slows the client) until replies leave.
     static constexpr qsizetype kMaxUnsentReplies = 4;
-    static constexpr qint64 kMaxUnsentBytes = 64 * 1024;
+    static constexpr qint64 kMaxUnsentBytes = 65'536;
     /// After its last reply, how long a connection reads and discards what the client still
     /// sends (a header line behind the request line, a retransmission) before it closes, unless
     /// the client closes first; never longer than the connection's timeout. Closing earlier

@@ -27,7 +27,9 @@ public:
     /// Whether a reply is held back, for its key file or behind one that is.
     bool waiting() const { return !m_held.empty(); }
     /// Replies that have not left: held back, or written and not yet taken whole.
-    qsizetype size() const { return static_cast<qsizetype>(m_held.size() + m_written.size()); }
+    qsizetype size() const {
+        return static_cast<qsizetype>(m_held.size()) + static_cast<qsizetype>(m_written.size());
+    }
     /// The bytes of the replies held back (one still waiting for its key file counts none).
     qint64 heldBytes() const;
 

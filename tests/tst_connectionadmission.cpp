@@ -62,9 +62,6 @@ void TestConnectionAdmission::judge_data() {
     QTest::newRow("lingering after its reply, before the silent")
         << two << QStringList{"10.0.0.1 nothing 50", "10.0.0.2 lingering 10"} << "10.0.0.3"
         << "1";
-    QTest::newRow("of two lingering, the older")
-        << two << QStringList{"10.0.0.1 lingering 10", "10.0.0.2 lingering 20"} << "10.0.0.3"
-        << "1";
     QTest::newRow("reads spent: the reserve before a refusal")
         << QList<int>{2, 64, 1} << QStringList{"10.0.0.1 nothing 50", "10.0.0.2 nothing 40"}
         << "10.0.0.3 reads-spent"
@@ -72,9 +69,6 @@ void TestConnectionAdmission::judge_data() {
     QTest::newRow("reads spent, no reserve: refused")
         << two << QStringList{"10.0.0.1 nothing 50", "10.0.0.2 nothing 40"}
         << "10.0.0.3 reads-spent"
-        << "refuse";
-    QTest::newRow("reads spent at its share: refused")
-        << QList<int>{8, 1, 1} << QStringList{"10.0.0.1 nothing 50"} << "10.0.0.1 reads-spent"
         << "refuse";
     QTest::newRow("all replying: refused")
         << two << QStringList{"10.0.0.1 replying 50", "10.0.0.2 replying 40"} << "10.0.0.3"

@@ -701,6 +701,7 @@ void TestHttpServer::sendTimeout() {
         else
             client->write("x");
     }
+    QVERIFY(!deadline.hasExpired());
     received += client->readAll();
     const QByteArray whole = QByteArray(successReply("alpha.126.key", m_key))
                                  .repeated(HTTPConnection::kMaxUnsentReplies);
