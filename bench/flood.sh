@@ -27,7 +27,7 @@ ip link set lo up
 ip -6 addr add fd00:18::1/64 dev lo nodad
 for i in $(seq 200); do ip -6 addr add "fd00:18::a:$i/128" dev lo nodad; done
 # ipv4s N: N addresses from 127.0.1.1 on, 250 to a /24.
-ipv4s() { seq 0 $(($1 - 1)) | awk '{printf "%s127.0.%d.%d", NR > 1 ? "," : "", 1 + int($1 / 250), 1 + $1 % 250}'; }
+ipv4s() { seq 0 $(($1 - 1)) | awk '{printf "%s127.0.%d.%d", (NR > 1 ? "," : ""), 1 + int($1 / 250), 1 + $1 % 250}'; }
 ipv6s() { seq -f "fd00:18::a:%g" -s, 1 "$1"; }
 ulimit -n "$(ulimit -Hn)"
 

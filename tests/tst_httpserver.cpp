@@ -713,7 +713,7 @@ void TestHttpServer::sendTimeout() {
 // it, so the system does not reset the connection and drop the reply's unsent rest.
 void TestHttpServer::lateSegmentCannotResetTheReply() {
     startServer();
-    for (int attempt = 0; attempt < 5; ++attempt) {
+    for (int attempt = 0; attempt < 20; ++attempt) {
         auto client = connectNarrowClient();
         QVERIFY(client);
         client->write("GET /alpha.126.key HTTP/1.1\r\n");
