@@ -33,6 +33,7 @@ HTTPConnection::HTTPConnection(std::shared_ptr<const RequestHandler> handler,
 bool HTTPConnection::attach(qintptr socketDescriptor) {
     if (!ClientSocket::attach(socketDescriptor))
         return false;
+    setSocketOption(SendBufferSizeSocketOption, kSendBufferBytes);
     m_acceptedAt = m_lastHeardAt = std::chrono::steady_clock::now();
     m_timer.start();
     return true;

@@ -30,6 +30,10 @@ public:
     /// read, and wait in the system (whose flow control slows the client) until replies leave.
     static constexpr qsizetype kMaxUnsentReplies = 4;
     static constexpr qint64 kMaxUnsentBytes = 65'536;
+    /// The system's own send buffer for a client, in which a reply counts as sent: small, so
+    /// that a client that does not read holds only a few replies there too (left to itself, the
+    /// system grows it to megabytes on a fast link).
+    static constexpr int kSendBufferBytes = 16'384;
     /// After its last reply, how long a connection reads and discards what the client still
     /// sends (a header line behind the request line, a retransmission) before it closes, unless
     /// the client closes first; never longer than the connection's timeout. Closing earlier
