@@ -13,7 +13,9 @@
 # reads makes the program read the key, with its memory (pipeline). Then the phone, sending at
 # once and after 100 ms, among floods from 1,000 addresses (many). Figures only.
 #   bash bench/flood.sh [seconds each read of the slow key takes]
-# FLOOD_PARTS (default "fast slow memory stuck readcap pipeline many") picks the parts to run.
+# FLOOD_PARTS (default "fast slow memory stuck readcap pipeline many") picks the parts to run;
+# FLOOD_TCP_WMEM ("min default max") sets the system's send buffers in the namespace, as a LAN's
+# smaller segments keep them (on loopback the system grows them to megabytes).
 if [[ -z "${ZORVIK_FLOOD_NAMESPACE:-}" ]]; then
     exec env ZORVIK_FLOOD_NAMESPACE=1 unshare -n bash "$0" "$@"
 fi
@@ -24,6 +26,7 @@ parts=" ${FLOOD_PARTS:-fast slow memory stuck readcap pipeline many} "
 ensure_packages "${BUILD_PACKAGES[@]}" xvfb python3 iproute2
 build release >/dev/null
 ip link set lo up
+[[ -z ${FLOOD_TCP_WMEM:-} ]] || sysctl -qw net.ipv4.tcp_wmem="$FLOOD_TCP_WMEM"
 ip -6 addr add fd00:18::1/64 dev lo nodad
 for i in $(seq 200); do ip -6 addr add "fd00:18::a:$i/128" dev lo nodad; done
 # ipv4s N: N addresses from 127.0.1.1 on, 250 to a /24.
