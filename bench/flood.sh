@@ -10,8 +10,9 @@
 # With the largest kind of key (4,990 three-byte characters) read in 1 s each time: the phone
 # beside 9 addresses x 64 + 64 x 1 clients whose replies never leave (stuck), beside 640 clients
 # from 80 addresses that fetch it again and again (readcap), and how often one client that never
-# reads makes the program read the key, with its memory, reads taking 1 s or none (pipeline). Then the phone, sending at
-# once and after 100 ms, among floods from 1,000 addresses (many). Figures only.
+# reads makes the program read the key, with its memory, reads taking 1 s or none (pipeline).
+# Then the phone, sending at once and after 100 ms, among floods from 1,000 addresses (many).
+# Figures only.
 #   bash bench/flood.sh [seconds each read of the slow key takes]
 # FLOOD_PARTS (default "fast slow memory stuck readcap pipeline many") picks the parts to run;
 # FLOOD_TCP_WMEM ("min default max") sets the system's send buffers in the namespace, as a LAN's
