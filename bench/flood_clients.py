@@ -307,6 +307,14 @@ def stuck_clients(addresses, per_address, stop):
     asyncio.run(main())
 
 
+def server_connections():
+    """Connections the server holds open now, as the system counts them."""
+    import subprocess
+    listing = subprocess.run(["ss", "-Htn", "state", "established", f"sport = :{PORT}"],
+                             capture_output=True, text=True).stdout
+    return len(listing.splitlines())
+
+
 def stuck():
     """STUCK_GROUPS "addresses x connections,...": groups of clients whose replies never leave,
     each group from addresses of its own taken in turn from STUCK_ADDRESSES."""
@@ -321,6 +329,7 @@ def stuck():
         workers[-1].start()
         first += count
     time.sleep(8)  # the replies have stopped moving for longer than a few seconds
+    held = server_connections()
     ok, latencies = 0, []
     for _ in range(TRIES):
         served, seconds = phone(0.0)
@@ -329,8 +338,8 @@ def stuck():
             latencies.append(seconds)
         time.sleep(0.05)
     shown = " + ".join(f"{count} x {per_address}" for count, per_address in groups)
-    print(f"  stuck replies from {shown} (addresses x connections): phone served {ok}/{TRIES}; "
-          f"{figures(latencies)}")
+    print(f"  stuck replies from {shown} (addresses x connections), {held} open at the start: "
+          f"phone served {ok}/{TRIES}; {figures(latencies)}")
     stop.set()
     for worker in workers:
         worker.join(10)

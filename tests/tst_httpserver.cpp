@@ -191,7 +191,8 @@ private slots:
 private:
     std::unique_ptr<QTcpSocket> connectClient(const QHostAddress& from = {});
     /// A client whose receive buffer is as small as the system allows from the start, as a
-    /// client that does not read its replies, or a phone on a poor link, soon has.
+    /// client that does not read its replies, or a phone on a poor link, soon has; Qt's own
+    /// buffer holds a byte, so it takes nothing more until the test raises that.
     std::unique_ptr<QTcpSocket> connectNarrowClient();
     /// The one connection the server holds, once it has accepted it; null otherwise.
     HTTPConnection* onlyConnection();
@@ -267,6 +268,7 @@ std::unique_ptr<QTcpSocket> TestHttpServer::connectNarrowClient() {
         closeFd();
         return nullptr;
     }
+    socket->setReadBufferSize(1);
     return socket;
 }
 
@@ -667,6 +669,7 @@ void TestHttpServer::unreadRepliesStopTheReading() {
     }
     QVERIFY2(m_gate->count() <= HTTPConnection::kMaxUnsentReplies,
              QByteArray::number(m_gate->count()));
+    client->setReadBufferSize(0);
     const QByteArray received = readUntilClosed(*client);
     QCOMPARE(received,
              QByteArray(successReply("alpha.126.key", m_key)).repeated(m_gate->count() + 3));
@@ -687,6 +690,7 @@ void TestHttpServer::sendTimeout() {
     startServer({.idleTimeout = 300ms});
     auto client = connectNarrowClient();
     QVERIFY(client);
+    client->setReadBufferSize(readEveryMs > 0 ? 4096 : 1);
     auto* connection = onlyConnection();
     QVERIFY(connection);
     // More than the system buffers for a client that does not read.
@@ -720,6 +724,7 @@ void TestHttpServer::lateSegmentCannotResetTheReply() {
         client->flush();
         QTest::qWait(50);
         client->write("Host: x\r\n\r\n");
+        client->setReadBufferSize(0);
         QCOMPARE(readUntilClosed(*client), successReply("alpha.126.key", m_key));
     }
     QTRY_COMPARE(m_server->ActiveConnections(), 0);
