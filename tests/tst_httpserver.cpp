@@ -677,16 +677,14 @@ void TestHttpServer::unreadRepliesStopTheReading() {
 
 void TestHttpServer::sendTimeout_data() {
     QTest::addColumn<int>("readEveryMs"); // 0: never
-    QTest::addColumn<bool>("servedWhole");
-    QTest::newRow("reads slowly: each byte taken restarts the clock") << 50 << true;
-    QTest::newRow("never reads, sends bytes: the reply is abandoned") << 0 << false;
+    QTest::newRow("reads slowly: each byte taken restarts the clock") << 50;
+    QTest::newRow("never reads, sends bytes: the reply is abandoned") << 0;
 }
 
 // A reply gets the whole timeout from each byte the client takes, however long it takes in all;
 // one the client takes nothing of is abandoned, whatever bytes the client sends meanwhile.
 void TestHttpServer::sendTimeout() {
     QFETCH(int, readEveryMs);
-    QFETCH(bool, servedWhole);
     startServer({.idleTimeout = 300ms});
     auto client = connectNarrowClient();
     QVERIFY(client);
@@ -698,7 +696,7 @@ void TestHttpServer::sendTimeout() {
         connection->ProcessHeaders(kRequest);
     QByteArray received;
     QDeadlineTimer deadline(3000);
-    while (client->state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
+    while (m_server->ActiveConnections() > 0 && !deadline.hasExpired()) {
         QTest::qWait(readEveryMs > 0 ? readEveryMs : 100);
         if (readEveryMs > 0)
             received += client->read(4096);
@@ -706,11 +704,12 @@ void TestHttpServer::sendTimeout() {
             client->write("x");
     }
     QVERIFY(!deadline.hasExpired());
-    received += client->readAll();
-    const QByteArray whole = QByteArray(successReply("alpha.126.key", m_key))
-                                 .repeated(HTTPConnection::kMaxUnsentReplies);
-    QCOMPARE(received == whole, servedWhole);
-    QTRY_COMPARE(m_server->ActiveConnections(), 0);
+    if (readEveryMs > 0) {
+        client->setReadBufferSize(0);
+        QCOMPARE(received + readUntilClosed(*client),
+                 QByteArray(successReply("alpha.126.key", m_key))
+                     .repeated(HTTPConnection::kMaxUnsentReplies));
+    }
 }
 
 // The client's header line arrives after its reply has been handed over: the server still reads
