@@ -115,7 +115,6 @@ void HTTPConnection::SendComplete(bool /*userAborted*/) {
     }
     m_lingering = true;
     m_timer.start(std::min(m_timeout, kLingerTime));
-    discardArrived();
 }
 
 void HTTPConnection::giveWay() {
@@ -208,11 +207,8 @@ void HTTPConnection::noteProgress() {
 void HTTPConnection::onKeyRead(HeldReplies::Ticket ticket, const HeldReplies::Reply& reply) {
     m_replies.fill(ticket, reply);
     sendReady();
-    if (m_replies.waiting())
-        return;
-    // Its reply gets one more timeout to leave.
-    m_timer.start();
-    closeIfAllSent();
+    if (!m_replies.waiting())
+        closeIfAllSent();
 }
 
 void HTTPConnection::closeIfAllSent() {

@@ -345,11 +345,19 @@ void TestHttpServer::idleConnectionIsClosed() {
     unfinished->write("GET /alpha.126.key");
     QCOMPARE(readUntilClosed(*unfinished), successReply("alpha.126.key", m_key));
 
+    // Bytes that complete no request do not keep a connection open either.
+    QTRY_COMPARE(m_server->ActiveConnections(), 0);
     auto nonGet = connectClient();
     QVERIFY(nonGet);
     nonGet->write("OPTIONS * HTTP/1.1\r\n");
-    QCOMPARE(readUntilClosed(*nonGet), QByteArray());
-    QTRY_COMPARE(m_server->ActiveConnections(), 0);
+    QTRY_COMPARE(m_server->ActiveConnections(), 1);
+    QDeadlineTimer deadline(2000);
+    while (m_server->ActiveConnections() > 0 && !deadline.hasExpired()) {
+        nonGet->write("x");
+        QTest::qWait(50);
+    }
+    QVERIFY(!deadline.hasExpired());
+    QCOMPARE(nonGet->readAll(), QByteArray());
 }
 
 // A byte now and then does not extend the time a client has for its request line.
@@ -726,7 +734,8 @@ void TestHttpServer::lateSegmentCannotResetTheReply() {
         client->setReadBufferSize(0);
         QCOMPARE(readUntilClosed(*client), successReply("alpha.126.key", m_key));
     }
-    QTRY_COMPARE(m_server->ActiveConnections(), 0);
+    // Each closes as soon as its client does, not at the end of its linger.
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->ActiveConnections(), 0, 1000);
 }
 
 // Who waits for a stalled read and goes meanwhile is not kept until the read ends.
