@@ -694,6 +694,8 @@ void TestHttpServer::sendTimeout_data() {
 // one the client takes nothing of is abandoned, whatever bytes the client sends meanwhile.
 void TestHttpServer::sendTimeout() {
     QFETCH(int, readEveryMs);
+    // The largest kind of key, so that bytes wait beyond what the system takes.
+    m_key = m_folder->write(m_selected, QString(4990, QChar(0x20AC)).toUtf8());
     startServer({.idleTimeout = 300ms});
     auto client = connectNarrowClient();
     QVERIFY(client);
