@@ -7,22 +7,31 @@
 # and after 100 ms; the same beside 511 holders; then, with a key whose reads are slow, how long
 # its GET takes, how long an unrelated client waits meanwhile, whether the phone is served while
 # 8 addresses x 64 connections wait for that key, and the memory held behind a stalled read.
+# With the largest kind of key (4,990 three-byte characters) read in 1 s each time: the phone
+# beside 9 addresses x 64 + 64 x 1 clients whose replies never leave (stuck), beside 640 clients
+# from 80 addresses that fetch it again and again (readcap), and how often one client that never
+# reads makes the program read the key, with its memory, reads taking 1 s or none (pipeline).
+# Then the phone, sending at once and after 100 ms, among floods from 1,000 addresses (many).
 # Figures only.
 #   bash bench/flood.sh [seconds each read of the slow key takes]
-# FLOOD_PARTS (default "fast slow memory") picks the parts to run.
+# FLOOD_PARTS (default "fast slow memory stuck readcap pipeline many") picks the parts to run;
+# FLOOD_TCP_WMEM ("min default max") sets the system's send buffers in the namespace, as a LAN's
+# smaller segments keep them (on loopback the system grows them to megabytes).
 if [[ -z "${ZORVIK_FLOOD_NAMESPACE:-}" ]]; then
     exec env ZORVIK_FLOOD_NAMESPACE=1 unshare -n bash "$0" "$@"
 fi
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 slow_seconds=${1:-2}
-parts=" ${FLOOD_PARTS:-fast slow memory} "
+parts=" ${FLOOD_PARTS:-fast slow memory stuck readcap pipeline many} "
 ensure_packages "${BUILD_PACKAGES[@]}" xvfb python3 iproute2
-build build/release -DCMAKE_BUILD_TYPE=Release -DZORVIK_TESTS=OFF >/dev/null
+build release >/dev/null
 ip link set lo up
+[[ -z ${FLOOD_TCP_WMEM:-} ]] || sysctl -qw net.ipv4.tcp_wmem="$FLOOD_TCP_WMEM"
 ip -6 addr add fd00:18::1/64 dev lo nodad
 for i in $(seq 200); do ip -6 addr add "fd00:18::a:$i/128" dev lo nodad; done
-ipv4s() { seq -f "127.0.1.%g" -s, 1 "$1"; }
+# ipv4s N: N addresses from 127.0.1.1 on, 250 to a /24.
+ipv4s() { seq 0 $(($1 - 1)) | awk '{printf "%s127.0.%d.%d", (NR > 1 ? "," : ""), 1 + int($1 / 250), 1 + $1 % 250}'; }
 ipv6s() { seq -f "fd00:18::a:%g" -s, 1 "$1"; }
 ulimit -n "$(ulimit -Hn)"
 
@@ -33,7 +42,7 @@ start_xvfb
 # start_program [environment...]: the program with the usual descriptor limit.
 start_program() {
     env HOME="$work/home" XDG_RUNTIME_DIR="$work" DISPLAY=":$display" "$@" \
-        prlimit --nofile=1024:1024 "$ROOT/build/release/app/Zorvik_QRCode" >>"$work/program.log" 2>&1 &
+        prlimit --nofile=1024:1024 "$ROOT/build/release/linux/app/Zorvik_QRCode" >>"$work/program.log" 2>&1 &
     program=$!
     pids+=("$program")
     wait_for_port 10999
@@ -84,8 +93,14 @@ ssize_t read(int fd, void* buffer, size_t size) {
     const ssize_t length = readlink(link, target, sizeof target - 1);
     if (length > 0) {
         target[length] = 0;
-        if (strstr(target, "/slow.") && lseek(fd, 0, SEEK_CUR) == 0)
+        if (strstr(target, "/slow.") && lseek(fd, 0, SEEK_CUR) == 0) {
             usleep(atof(getenv("SLOW_SECONDS")) * 1000000);
+            FILE* log = getenv("READ_LOG") ? fopen(getenv("READ_LOG"), "a") : NULL;
+            if (log) {
+                fputs("read\n", log);
+                fclose(log);
+            }
+        }
     }
     return next(fd, buffer, size);
 }
@@ -105,4 +120,41 @@ if [[ $parts == *" memory "* ]]; then
     echo "each read of the key file takes 25 s:"
     start_program LD_PRELOAD="$work/slow.so" SLOW_SECONDS=25
     flood MODE=memory PROGRAM_PID="$program"
+    kill "$program"
+    wait "$program" 2>/dev/null || true
+fi
+# The largest kind of key, each read taking 1 s.
+python3 -c 'print("\u20ac" * 4990, end="")' >"$keys/$key"
+if [[ $parts == *" stuck "* ]]; then
+    echo "the largest key, each read 1 s, beside clients whose replies never leave:"
+    start_program LD_PRELOAD="$work/slow.so" SLOW_SECONDS=1
+    flood MODE=stuck STUCK_ADDRESSES="$(ipv4s 73)" STUCK_GROUPS=9x64,64x1
+    kill "$program"
+    wait "$program" 2>/dev/null || true
+fi
+if [[ $parts == *" readcap "* ]]; then
+    echo "the largest key, each read 1 s, fetched again and again by 640 clients:"
+    start_program LD_PRELOAD="$work/slow.so" SLOW_SECONDS=1
+    flood MODE=waiting WAITERS=640 WAITER_ADDRESSES="$(ipv4s 80)"
+    kill "$program"
+    wait "$program" 2>/dev/null || true
+fi
+if [[ $parts == *" pipeline "* ]]; then
+    for seconds in 1 0; do
+        echo "the largest key, each read $seconds s:"
+        rm -f "$work/reads.log"
+        start_program LD_PRELOAD="$work/slow.so" SLOW_SECONDS=$seconds READ_LOG="$work/reads.log"
+        flood MODE=pipeline PROGRAM_PID="$program" READ_LOG="$work/reads.log"
+        kill "$program"
+        wait "$program" 2>/dev/null || true
+    done
+fi
+rm "$keys/$key"
+if [[ $parts == *" many "* ]]; then
+    key="flood.$year.key"
+    write_key "$keys/$key"
+    start_program
+    flood FLOOD_ADDRESSES="$(ipv4s 1000)" FLOOD_PROCESSES=2
+    kill "$program"
+    wait "$program" 2>/dev/null || true
 fi

@@ -9,7 +9,11 @@ GAP seconds, sends its GET and reads the reply: TRIES times. It counts as served
 key (KEY_FILE) arrives within 3 s. Prints the phone's successes and its latency (connect to reply,
 the gap left out). MODE=waiting: WAITERS connections from WAITER_ADDRESSES wait on GETs for a key
 whose reads are slow while the phone fetches it; MODE=memory: four clients pipeline GETs behind a
-slow read and the program's (PROGRAM_PID) resident memory is printed. Figures only.
+slow read and the program's (PROGRAM_PID) resident memory is printed; MODE=stuck: STUCK_PER_ADDRESS
+clients from each of STUCK_ADDRESSES whose replies never leave (a receive buffer as small as the
+system allows, four GETs behind one slow read, never a read, a byte every 5 s, back once closed)
+while the phone fetches; MODE=pipeline: one such client pipelines a GET every 5 ms for 25 s, and
+the key reads (counted in READ_LOG) and resident memory are printed. Figures only.
 """
 import asyncio
 import multiprocessing
@@ -253,6 +257,123 @@ def waiting():
         worker.kill()
 
 
+def narrow_socket(address=None):
+    """A non-blocking client socket whose receive buffer is as small as the system allows."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1)
+    if address:
+        s.bind((address, 0))
+    s.setblocking(False)
+    return s
+
+
+async def never_reads(address, stop, gets_every=None, until=None):
+    """Four GETs 50 ms apart (behind one slow read), then never a read: a GET every `gets_every`
+    seconds until `until` (one connection), or a byte every 5 s (connects again once closed)."""
+    loop = asyncio.get_running_loop()
+    first = True
+    while not stop.is_set() and (first or until is None):
+        first = False
+        s = narrow_socket(address)
+        try:
+            await loop.sock_connect(s, (HOST, PORT))
+            for _ in range(4):
+                await loop.sock_sendall(s, REQUEST)
+                await asyncio.sleep(0.05)
+            while not stop.is_set() and (until is None or time.monotonic() < until):
+                if gets_every:
+                    await asyncio.sleep(gets_every)
+                    await loop.sock_sendall(s, REQUEST)
+                else:
+                    await asyncio.sleep(5)
+                    await loop.sock_sendall(s, b"x")
+        except OSError:
+            await asyncio.sleep(0.05)
+        finally:
+            s.close()
+
+
+def stuck_clients(addresses, per_address, stop):
+    async def main():
+        done = asyncio.Event()
+        tasks = [asyncio.create_task(never_reads(address, done))
+                 for address in addresses for _ in range(per_address)]
+        while not stop.is_set():
+            await asyncio.sleep(0.1)
+        done.set()
+        for task in tasks:
+            task.cancel()
+        await asyncio.gather(*tasks, return_exceptions=True)
+    asyncio.run(main())
+
+
+def server_connections():
+    """Connections the server holds open now, as the system counts them."""
+    import subprocess
+    listing = subprocess.run(["ss", "-Htn", "state", "established", f"sport = :{PORT}"],
+                             capture_output=True, text=True).stdout
+    return len(listing.splitlines())
+
+
+def stuck():
+    """STUCK_GROUPS "addresses x connections,...": groups of clients whose replies never leave,
+    each group from addresses of its own taken in turn from STUCK_ADDRESSES."""
+    addresses = os.environ["STUCK_ADDRESSES"].split(",")
+    groups = [tuple(int(n) for n in group.split("x"))
+              for group in os.environ["STUCK_GROUPS"].split(",")]
+    stop = multiprocessing.Event()
+    workers, first = [], 0
+    for count, per_address in groups:
+        workers.append(multiprocessing.Process(
+            target=stuck_clients, args=(addresses[first:first + count], per_address, stop)))
+        workers[-1].start()
+        first += count
+    time.sleep(8)  # the replies have stopped moving for longer than a few seconds
+    held = server_connections()
+    ok, latencies = 0, []
+    for _ in range(TRIES):
+        served, seconds = phone(0.0)
+        ok += served
+        if served:
+            latencies.append(seconds)
+        time.sleep(0.05)
+    shown = " + ".join(f"{count} x {per_address}" for count, per_address in groups)
+    print(f"  stuck replies from {shown} (addresses x connections), {held} open at the start: "
+          f"phone served {ok}/{TRIES}; {figures(latencies)}")
+    stop.set()
+    for worker in workers:
+        worker.join(10)
+        if worker.is_alive():
+            worker.kill()
+
+
+def reads_logged():
+    try:
+        with open(os.environ["READ_LOG"]) as log:
+            return sum(1 for _ in log)
+    except OSError:
+        return 0
+
+
+def pipeline():
+    """One client that never reads pipelines a GET every 5 ms for 25 s behind a slow read."""
+    async def main():
+        stop, end = asyncio.Event(), time.monotonic() + 25
+        task = asyncio.create_task(never_reads(None, stop, 0.005, end))
+        await asyncio.sleep(10)
+        at10 = resident_kib(), reads_logged()
+        await task  # early, once the server has given the connection up
+        await asyncio.sleep(max(0.0, end - time.monotonic()))
+        return at10, (resident_kib(), reads_logged())
+
+    before = resident_kib(), reads_logged()
+    (mem10, reads10), (mem25, reads25) = asyncio.run(main())
+    print(f"  one client that never reads, a GET every 5 ms for 25 s on one connection: key read "
+          f"{reads10 - before[1]} times by 10 s, {reads25 - before[1]} by 25 s; resident memory "
+          f"{before[0] / 1024:.0f} MB before, {mem10 / 1024:.0f} MB at 10 s, "
+          f"{mem25 / 1024:.0f} MB at 25 s")
+
+
 def resident_kib():
     with open(f"/proc/{os.environ['PROGRAM_PID']}/status") as status:
         for line in status:
@@ -302,6 +423,10 @@ if __name__ == "__main__":
         waiting()
     elif mode == "memory":
         memory()
+    elif mode == "stuck":
+        stuck()
+    elif mode == "pipeline":
+        pipeline()
     else:
         holder_addresses = os.environ.get("HOLDER_ADDRESSES", FLOOD_ADDRESSES[0]).split(",")
         holders_count = int(os.environ.get("HOLDERS", "0"))

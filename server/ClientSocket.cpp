@@ -1,6 +1,7 @@
 // A client's socket that outlives the end of the client's stream.
 #include "server/ClientSocket.h"
 
+#include "runtime/SendingSide.h"
 #include "runtime/SocketDescriptor.h"
 
 #include <QNetworkProxy>
@@ -43,6 +44,10 @@ void ClientSocket::silenceReading() {
         if (notifier->type() == QSocketNotifier::Read)
             notifier->setEnabled(false);
     }
+}
+
+bool ClientSocket::endSending() {
+    return runtime::shutdownSending(socketDescriptor());
 }
 
 } // namespace server

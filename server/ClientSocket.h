@@ -35,6 +35,11 @@ public:
     /// as the socket is open, and while a reply waits for its key file they would spin the event
     /// loop (on Windows, starving the very event that delivers the read). Writing goes on.
     void silenceReading();
+
+    /// Ends this side's stream once every byte written has left Qt's buffer (call it only then):
+    /// the client reads the end of the stream after the last of them, and reading goes on.
+    /// False when the system refuses (the connection is gone).
+    bool endSending();
 };
 
 } // namespace server

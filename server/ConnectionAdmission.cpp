@@ -11,26 +11,64 @@ namespace {
 
 constexpr int kIPv6SharePrefix = 64;
 
-// Lower gives way first.
-int rank(ConnectionFacts::Stage stage) {
-    return static_cast<int>(stage);
+// Who gives way first: lower ranks first; in a rank, the earlier `since`.
+struct Standing {
+    int rank = 0;
+    std::chrono::steady_clock::time_point since;
+};
+
+// Where `facts` stand in the order of giving way; nothing when the connection keeps its place.
+std::optional<Standing> standingOf(const ConnectionFacts& facts,
+                                   std::chrono::steady_clock::time_point now,
+                                   std::chrono::milliseconds stuckAfter) {
+    using Stage = ConnectionFacts::Stage;
+    if (facts.lingering)
+        return Standing{0, facts.acceptedAt};
+    if (facts.replying) {
+        if (facts.replyMovedAt && now - *facts.replyMovedAt >= stuckAfter)
+            return Standing{4, *facts.replyMovedAt};
+        return std::nullopt;
+    }
+    switch (facts.stage) {
+    case Stage::Nothing:
+        return Standing{1, facts.acceptedAt};
+    case Stage::Begun:
+        return Standing{2, facts.acceptedAt};
+    case Stage::Complete:
+        break;
+    }
+    return Standing{3, facts.lastHeardAt};
 }
 
-// Whether `a` gives way before `b`; both are waiting, not replying.
-bool goesBefore(const ConnectionFacts& a, const ConnectionFacts& b) {
-    if (a.stage != b.stage)
-        return rank(a.stage) < rank(b.stage);
-    if (a.stage == ConnectionFacts::Stage::Complete)
-        return a.lastHeardAt < b.lastHeardAt;
-    return a.acceptedAt < b.acceptedAt;
+struct Candidate {
+    ConnectionAdmission::Id id = nullptr;
+    Standing standing;
+};
+
+// Makes `victim` the one of `pool` and itself that gives way first (none yet: no id).
+void consider(const std::vector<ConnectionAdmission::Id>& pool,
+              const ConnectionAdmission::FactsOf& factsOf,
+              std::chrono::steady_clock::time_point now, std::chrono::milliseconds stuckAfter,
+              Candidate& victim) {
+    for (const ConnectionAdmission::Id candidate : pool) {
+        const std::optional<Standing> standing = standingOf(factsOf(candidate), now, stuckAfter);
+        if (!standing)
+            continue;
+        const Standing& best = victim.standing;
+        if (!victim.id || standing->rank < best.rank ||
+            (standing->rank == best.rank && standing->since < best.since))
+            victim = {candidate, *standing};
+    }
 }
 
 } // namespace
 
-ConnectionAdmission::ConnectionAdmission(int bound, int perAddress, int reserve)
+ConnectionAdmission::ConnectionAdmission(int bound, int perAddress, int reserve,
+                                         std::chrono::milliseconds stuckAfter)
     : m_bound(std::max(1, bound))
     , m_perAddress(std::max(1, perAddress))
-    , m_reserve(std::max(0, reserve)) {}
+    , m_reserve(std::max(0, reserve))
+    , m_stuckAfter(stuckAfter) {}
 
 QHostAddress ConnectionAdmission::shareOf(const QHostAddress& peer) {
     const QHostAddress address = LocalPeer::unmapped(peer);
@@ -42,17 +80,23 @@ QHostAddress ConnectionAdmission::shareOf(const QHostAddress& peer) {
 }
 
 ConnectionAdmission::Verdict ConnectionAdmission::judge(const QHostAddress& peer,
-                                                        const FactsOf& factsOf) const {
+                                                        const FactsOf& factsOf,
+                                                        std::chrono::steady_clock::time_point now,
+                                                        bool mayDisplace) const {
     using Kind = Verdict::Kind;
     const auto own = m_pools.constFind(shareOf(peer));
     const std::size_t held = own == m_pools.constEnd() ? 0 : own->size();
-    const auto displace = [](Id victim) {
-        return victim ? Verdict{Kind::Displace, victim} : Verdict{Kind::Refuse, nullptr};
-    };
-    if (held >= static_cast<std::size_t>(m_perAddress))
-        return displace(firstToGo(*own, factsOf));
+    if (held >= static_cast<std::size_t>(m_perAddress)) {
+        Candidate victim;
+        if (mayDisplace)
+            consider(*own, factsOf, now, m_stuckAfter, victim);
+        return victim.id ? Verdict{Kind::Displace, victim.id} : Verdict{Kind::Refuse, nullptr};
+    }
     if (size() < m_bound)
         return {Kind::Admit, nullptr};
+    const bool reserved = held == 0 && size() < m_bound + m_reserve;
+    if (!mayDisplace)
+        return {reserved ? Kind::Admit : Kind::Refuse, nullptr};
     std::size_t largest = 0;
     for (const Pool& pool : m_pools)
         largest = std::max(largest, pool.size());
@@ -68,16 +112,13 @@ ConnectionAdmission::Verdict ConnectionAdmission::judge(const QHostAddress& peer
         const auto groupEnd = std::find_if(group, pools.end(), [group](const Pool* pool) {
             return pool->size() != (*group)->size();
         });
-        Id victim = nullptr;
-        ConnectionFacts victimFacts;
+        Candidate victim;
         for (; group != groupEnd; ++group)
-            consider(**group, factsOf, victim, victimFacts);
-        if (victim)
-            return {Kind::Displace, victim};
+            consider(**group, factsOf, now, m_stuckAfter, victim);
+        if (victim.id)
+            return {Kind::Displace, victim.id};
     }
-    if (held == 0 && size() < m_bound + m_reserve)
-        return {Kind::Admit, nullptr};
-    return {Kind::Refuse, nullptr};
+    return {reserved ? Kind::Admit : Kind::Refuse, nullptr};
 }
 
 void ConnectionAdmission::add(Id id, const QHostAddress& peer) {
@@ -95,24 +136,6 @@ void ConnectionAdmission::remove(Id id) {
     if (pool->empty())
         m_pools.erase(pool);
     m_shareOf.erase(share);
-}
-
-ConnectionAdmission::Id ConnectionAdmission::firstToGo(const Pool& pool, const FactsOf& factsOf) {
-    Id victim = nullptr;
-    ConnectionFacts victimFacts;
-    consider(pool, factsOf, victim, victimFacts);
-    return victim;
-}
-
-void ConnectionAdmission::consider(const Pool& pool, const FactsOf& factsOf, Id& victim,
-                                   ConnectionFacts& victimFacts) {
-    for (const Id candidate : pool) {
-        const ConnectionFacts facts = factsOf(candidate);
-        if (!facts.replying && (!victim || goesBefore(facts, victimFacts))) {
-            victim = candidate;
-            victimFacts = facts;
-        }
-    }
 }
 
 } // namespace server

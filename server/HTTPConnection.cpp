@@ -4,15 +4,22 @@
 #include "server/KeyReads.h"
 #include "server/RequestHandler.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace server {
+
+namespace {
+// Reads of discarded bytes per arrival while lingering; more come with the next arrival.
+constexpr int kDiscardsPerArrival = 16;
+} // namespace
 
 HTTPConnection::HTTPConnection(std::shared_ptr<const RequestHandler> handler,
                                std::chrono::milliseconds timeout, KeyReads* reads, QObject* parent)
     : ClientSocket(parent)
     , m_handler(std::move(handler))
-    , m_reads(reads) {
+    , m_reads(reads)
+    , m_timeout(timeout) {
     m_timer.setSingleShot(true);
     // A coarse timer may fire up to 5 % early: 10 seconds must not be 9.5.
     m_timer.setTimerType(Qt::PreciseTimer);
@@ -26,23 +33,19 @@ HTTPConnection::HTTPConnection(std::shared_ptr<const RequestHandler> handler,
 bool HTTPConnection::attach(qintptr socketDescriptor) {
     if (!ClientSocket::attach(socketDescriptor))
         return false;
+    setSocketOption(SendBufferSizeSocketOption, kSendBufferBytes);
     m_acceptedAt = m_lastHeardAt = std::chrono::steady_clock::now();
     m_timer.start();
     return true;
 }
 
 void HTTPConnection::ProcessHeaders(const QByteArray& data) {
-    // A client that pipelines requests behind a slow read, or does not read its replies, is not
-    // answered beyond a few: what a connection holds stays bounded however long it keeps sending.
-    if (m_held.size() + (bytesToWrite() > 0 ? 1 : 0) >= kMaxHeldReplies)
-        return;
     const RequestHandler::Decision decision = m_handler->decide(data);
     switch (decision.kind) {
     case RequestHandler::Decision::Kind::None:
         return;
     case RequestHandler::Decision::Kind::Reply:
-        emit answered(decision.outcome, decision.keyName);
-        queueReply(decision.reply);
+        queueReply({decision.reply, decision.outcome, decision.keyName});
         return;
     case RequestHandler::Decision::Kind::ReadKey:
         break;
@@ -51,7 +54,7 @@ void HTTPConnection::ProcessHeaders(const QByteArray& data) {
         queueReply(keyReply(decision.keyName, m_handler->readKeyFile(decision.file)));
         return;
     }
-    const HeldReplies::Ticket ticket = m_held.expect();
+    const HeldReplies::Ticket ticket = m_replies.expect();
     const QByteArray keyName = decision.keyName;
     const bool started = m_reads->read(
         decision.file, this, [this, ticket, keyName](const runtime::RegularFileRead& read) {
@@ -60,18 +63,28 @@ void HTTPConnection::ProcessHeaders(const QByteArray& data) {
     // Its reply, and any after it, wait for the read; the callback comes from the event loop.
     if (!started) {
         // Too many other files are being read at once: this one cannot be, for now.
-        m_held.fill(ticket, keyReply(keyName, {runtime::RegularFileRead::Outcome::Unopenable, {}}));
+        m_replies.fill(ticket,
+                       keyReply(keyName, {runtime::RegularFileRead::Outcome::Unopenable, {}}));
         sendReady();
     }
 }
 
-QByteArray HTTPConnection::keyReply(const QByteArray& keyName,
-                                    const runtime::RegularFileRead& read) {
-    emit answered(RequestHandler::keyOutcome(read), keyName);
-    return RequestHandler::keyReply(keyName, read);
+HeldReplies::Reply HTTPConnection::keyReply(const QByteArray& keyName,
+                                            const runtime::RegularFileRead& read) {
+    return {RequestHandler::keyReply(keyName, read), RequestHandler::keyOutcome(read), keyName};
 }
 
 void HTTPConnection::DataAvailable() {
+    if (m_lingering) {
+        discardArrived();
+        return;
+    }
+    // Unread, the requests wait in the system, and its flow control slows the client down. Qt
+    // reports no more arrivals until the next read, which comes once replies have left.
+    if (atCap()) {
+        m_readingPaused = true;
+        return;
+    }
     const Arrival arrival = readArrived(kMaxGatheredBytes - m_gathered.size());
     if (arrival.endOfStream) {
         onEndOfStream();
@@ -84,10 +97,8 @@ void HTTPConnection::DataAvailable() {
             deleteLater();
         return;
     }
+    // The clock runs on: only a complete request line restarts it, whatever trickles in.
     m_lastHeardAt = std::chrono::steady_clock::now();
-    // Until the request line is complete the clock runs from the accept, whatever trickles in.
-    if (m_requestLineSeen)
-        m_timer.start();
     m_gathered += bytes;
     // Gathered bytes never hold a line end: they would have been handled when it came.
     if (bytes.contains('\r') || bytes.contains('\n') || m_gathered.size() >= kMaxGatheredBytes)
@@ -95,25 +106,59 @@ void HTTPConnection::DataAvailable() {
 }
 
 void HTTPConnection::SendComplete(bool /*userAborted*/) {
-    // Bytes left unread would make the system reset the connection instead of closing it, and
-    // the client could lose the reply it has not read yet.
-    if (const qint64 unread = bytesAvailable(); unread > 0)
-        read(unread);
-    close();
+    if (m_lingering)
+        return;
+    // A client that has ended its stream sends nothing that could reset the reply away.
+    if (m_peerFinished || !endSending()) {
+        closeQuietly();
+        return;
+    }
+    m_lingering = true;
+    m_timer.start(std::min(m_timeout, kLingerTime));
 }
 
-void HTTPConnection::queueReply(const QByteArray& reply) {
-    if (m_held.empty())
-        sendNow(reply);
+void HTTPConnection::giveWay() {
+    if (m_lingering)
+        closeQuietly();
     else
-        m_held.append(reply);
+        abort();
 }
 
-void HTTPConnection::sendNow(const QByteArray& reply) {
-    if (write(reply) < 0) {
+bool HTTPConnection::requestWaiting() const {
+    return state() == ConnectedState && !m_lingering && !atCap() && bytesAvailable() > 0;
+}
+
+ConnectionFacts HTTPConnection::facts() const {
+    ConnectionFacts facts;
+    facts.stage = stage();
+    facts.acceptedAt = m_acceptedAt;
+    facts.lastHeardAt = m_lastHeardAt;
+    facts.replying = isReplying();
+    if (bytesToWrite() > 0)
+        facts.replyMovedAt = m_replyMovedAt;
+    facts.lingering = m_lingering;
+    return facts;
+}
+
+bool HTTPConnection::atCap() const {
+    return m_replies.size() >= kMaxUnsentReplies ||
+           bytesToWrite() + m_replies.heldBytes() >= kMaxUnsentBytes;
+}
+
+void HTTPConnection::queueReply(const HeldReplies::Reply& reply) {
+    if (m_replies.waiting())
+        m_replies.append(reply);
+    else
+        sendNow(reply);
+}
+
+void HTTPConnection::sendNow(const HeldReplies::Reply& reply) {
+    if (write(reply.bytes) < 0) {
         abort();
         return;
     }
+    m_replies.written(reply);
+    noteProgress();
     // An unbuffered write that the system takes whole emits no bytesWritten, so whether it has
     // all left is also looked at once control is back in the event loop.
     if (!m_sendCheckQueued) {
@@ -130,24 +175,44 @@ void HTTPConnection::sendNow(const QByteArray& reply) {
 }
 
 void HTTPConnection::sendReady() {
-    for (const QByteArray& ready : m_held.takeReady()) {
+    for (const HeldReplies::Reply& ready : m_replies.takeReady()) {
         if (state() == ConnectedState)
             sendNow(ready);
     }
 }
 
-void HTTPConnection::onKeyRead(HeldReplies::Ticket ticket, const QByteArray& reply) {
-    m_held.fill(ticket, reply);
+void HTTPConnection::noteProgress() {
+    m_replyMovedAt = std::chrono::steady_clock::now();
+    // A reply gets the whole timeout again from each byte the system takes.
+    if (bytesToWrite() > 0)
+        m_timer.start();
+    for (const HeldReplies::Reply& gone : m_replies.left(bytesToWrite()))
+        emit answered(gone.outcome, gone.keyName);
+    if (m_readingPaused && !atCap()) {
+        m_readingPaused = false;
+        // The requests left waiting are answered before the connection ends.
+        m_resumeQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_resumeQueued = false;
+                DataAvailable();
+                if (allSent() && state() == ConnectedState)
+                    SendComplete(false);
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void HTTPConnection::onKeyRead(HeldReplies::Ticket ticket, const HeldReplies::Reply& reply) {
+    m_replies.fill(ticket, reply);
     sendReady();
-    if (!m_held.empty())
-        return;
-    // Its reply gets one more timeout to leave.
-    m_timer.start();
-    closeIfAllSent();
+    if (!m_replies.waiting())
+        closeIfAllSent();
 }
 
 void HTTPConnection::closeIfAllSent() {
-    // A reply the system took whole has left already: close now rather than from the queued
+    // A reply the system took whole has left already: end now rather than from the queued
     // check, which under load waits behind every socket event and keeps each connection open
     // that much longer.
     if (m_sendCheckQueued && allSent() && state() == ConnectedState)
@@ -158,11 +223,12 @@ void HTTPConnection::handleGathered() {
     m_requestLineSeen = true;
     m_timer.start();
     ProcessHeaders(std::exchange(m_gathered, {}));
-    if (m_held.empty())
+    if (!m_replies.waiting())
         closeIfAllSent();
 }
 
 void HTTPConnection::onEndOfStream() {
+    m_peerFinished = true;
     if (!m_gathered.isEmpty())
         handleGathered();
     // Nothing more can arrive; a reply on its way out closes the connection once it has left.
@@ -174,18 +240,29 @@ void HTTPConnection::onEndOfStream() {
 }
 
 bool HTTPConnection::allSent() const {
-    // A reply still waiting for its key file has not been sent either: closing now would lose it.
-    return bytesToWrite() == 0 && m_held.empty();
+    // A reply still waiting for its key file has not been sent either, nor one whose request
+    // waits to be read: closing now would lose it.
+    return bytesToWrite() == 0 && !m_replies.waiting() && !m_resumeQueued;
 }
 
 void HTTPConnection::onBytesWritten() {
+    noteProgress();
     if (allSent())
         SendComplete(false);
 }
 
 void HTTPConnection::onTimeout() {
+    if (m_lingering) {
+        closeQuietly();
+        return;
+    }
+    // A reply the system has taken nothing of for the whole timeout is abandoned.
+    if (bytesToWrite() > 0) {
+        abort();
+        return;
+    }
     // Waiting for its key file is replying, however long the file takes.
-    if (!m_held.empty())
+    if (m_replies.waiting())
         return;
     if (!m_gathered.isEmpty()) {
         handleGathered();
@@ -194,6 +271,29 @@ void HTTPConnection::onTimeout() {
             return;
     }
     abort();
+}
+
+void HTTPConnection::discardArrived() {
+    for (int read = 0; read < kDiscardsPerArrival; ++read) {
+        const Arrival arrival = readArrived(kMaxGatheredBytes);
+        if (arrival.endOfStream) {
+            close();
+            return;
+        }
+        if (arrival.bytes.isEmpty()) {
+            if (state() == UnconnectedState)
+                deleteLater();
+            return;
+        }
+    }
+}
+
+void HTTPConnection::closeQuietly() {
+    // Bytes left unread would make the system reset the connection instead of closing it, and
+    // the client could lose the reply it has not read yet.
+    if (const qint64 unread = bytesAvailable(); unread > 0)
+        read(unread);
+    close();
 }
 
 } // namespace server

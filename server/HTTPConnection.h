@@ -1,5 +1,5 @@
-// One client of the key server: gathers its request line, answers it, and closes once the reply
-// has left.
+// One client of the key server: gathers its request line, answers it, ends the connection once
+// the reply has left, and bounds what a client that does not read its replies can cost.
 #pragma once
 
 #include "runtime/RegularFile.h"
@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 
 namespace server {
 
@@ -24,15 +25,29 @@ class HTTPConnection : public ClientSocket {
 public:
     /// Bytes gathered without a line end that are handled as they stand.
     static constexpr qsizetype kMaxGatheredBytes = 8192;
-    /// Replies a connection holds at most (waiting for their key file, or not yet taken by the
-    /// system); a request that comes while it holds this many is not answered.
-    static constexpr qsizetype kMaxHeldReplies = 4;
+    /// Replies a connection has not sent at most (waiting for their key file, or not yet taken
+    /// whole by the system), and the bytes of them: at either cap its further requests are not
+    /// read, and wait in the system (whose flow control slows the client) until replies leave.
+    static constexpr qsizetype kMaxUnsentReplies = 4;
+    static constexpr qint64 kMaxUnsentBytes = 65'536;
+    /// The system's own send buffer for a client, in which a reply counts as sent: small, so
+    /// that a client that does not read holds only a few replies there too (left to itself, the
+    /// system grows it to megabytes on a fast link).
+    static constexpr int kSendBufferBytes = 16'384;
+    /// After its last reply, how long a connection reads and discards what the client still
+    /// sends (a header line behind the request line, a retransmission) before it closes, unless
+    /// the client closes first; never longer than the connection's timeout. Closing earlier
+    /// would make the system answer those bytes with a reset, which discards the rest of the
+    /// reply on its way. Five seconds outlast a few retransmissions on a lossy network, and cost
+    /// little: a lingering connection is the first to give its place away.
+    static constexpr std::chrono::milliseconds kLingerTime{5'000};
 
     /// `timeout`: how long the client has, from being accepted, to complete its request line
-    /// (bytes now and then do not extend it), and after that how long it may stay silent.
-    /// Either way the connection is then closed, bytes it left unfinished handled first; not
-    /// while a key file is being read for it. `reads` reads key files off this thread; without
-    /// it they are read here and now.
+    /// (bytes now and then do not extend it), then how long it may stay without completing
+    /// another request (bytes that complete none do not extend it either), and how long a reply
+    /// may go without the system taking a byte of it. The connection is then closed (a reply
+    /// abandoned), bytes left unfinished handled first; not while a key file is being read for
+    /// it. `reads` reads key files off this thread; without it they are read here and now.
     HTTPConnection(std::shared_ptr<const RequestHandler> handler, std::chrono::milliseconds timeout,
                    KeyReads* reads = nullptr, QObject* parent = nullptr);
 
@@ -41,17 +56,23 @@ public:
     bool attach(qintptr socketDescriptor);
 
     /// Handles `data` as one whole request and queues its reply, if it gets one, behind the
-    /// replies still waiting for their key file. Does not close the connection: that happens once
-    /// everything written has been sent.
+    /// replies not yet sent. Does not end the connection: that happens once everything written
+    /// has been sent.
     void ProcessHeaders(const QByteArray& data);
 
     /// Called when bytes have arrived: gathers them until the request line is complete (a CR or
     /// LF), so a line split across TCP segments is still answered once and in full. At the end
-    /// of the client's stream the gathered bytes are handled as they stand.
+    /// of the client's stream the gathered bytes are handled as they stand. Reads nothing while
+    /// the unsent replies are at their cap; after the last reply, reads only to discard.
     void DataAvailable();
 
-    /// Called when everything written has been sent: closes the connection.
+    /// Called when everything written has been sent: ends the sending side (the client sees the
+    /// end of the connection after the reply) and lingers until the client closes.
     void SendComplete(bool userAborted);
+
+    /// Gives the connection's place away: a lingering one closes as after its linger (its reply
+    /// may still be on its way), any other is aborted.
+    void giveWay();
 
     /// How far the client's request got.
     ConnectionFacts::Stage stage() const {
@@ -61,43 +82,62 @@ public:
     }
 
     /// Whether a reply is still on its way out, or waiting for its key file to be read.
-    bool isReplying() const { return bytesToWrite() > 0 || m_sendCheckQueued || !m_held.empty(); }
+    bool isReplying() const {
+        return !m_lingering && (bytesToWrite() > 0 || m_sendCheckQueued || m_replies.size() > 0);
+    }
 
-    /// When the client was accepted, and when it last sent a byte (the same until it does).
-    std::chrono::steady_clock::time_point acceptedAt() const { return m_acceptedAt; }
-    std::chrono::steady_clock::time_point lastHeardAt() const { return m_lastHeardAt; }
+    /// Whether reading now would take in bytes the client has sent: it is open, its requests
+    /// are read (not lingering, not at the cap), and bytes wait in the system.
+    bool requestWaiting() const;
+
+    /// What admission judges it by.
+    ConnectionFacts facts() const;
 
 signals:
-    /// A GET's reply is decided: `outcome` for the key `keyName` as asked for. Emitted once per
-    /// GET, before the reply leaves; a reply that waits for its key file, once the file is read.
+    /// A GET's reply has been handed whole to the system: `outcome` for the key `keyName` as
+    /// asked for. Emitted once per reply that leaves, in the order they leave.
     void answered(server::DeviceEvent::Outcome outcome, const QByteArray& keyName);
 
 private:
-    /// The reply for the key file `read`, told through answered() first.
-    QByteArray keyReply(const QByteArray& keyName, const runtime::RegularFileRead& read);
-    void queueReply(const QByteArray& reply);
-    void sendNow(const QByteArray& reply);
+    static HeldReplies::Reply keyReply(const QByteArray& keyName,
+                                       const runtime::RegularFileRead& read);
+    bool atCap() const;
+    void queueReply(const HeldReplies::Reply& reply);
+    void sendNow(const HeldReplies::Reply& reply);
     /// Sends the held replies that no longer wait for a key file, in order.
     void sendReady();
-    void onKeyRead(HeldReplies::Ticket ticket, const QByteArray& reply);
+    /// Notes that the system has taken bytes: tells the replies that have left, restarts the
+    /// send clock, and resumes reading once below the cap.
+    void noteProgress();
+    void onKeyRead(HeldReplies::Ticket ticket, const HeldReplies::Reply& reply);
     void closeIfAllSent();
-    /// Whether every reply has left: none waits for its key file or in the write buffer.
+    /// Whether every reply has left: none waits for its key file, in the write buffer, or for its
+    /// request to be read now that there is room.
     bool allSent() const;
     void handleGathered();
     void onEndOfStream();
     void onBytesWritten();
     void onTimeout();
+    /// Reads and discards what has arrived while lingering; closes at the end of the stream.
+    void discardArrived();
+    /// Closes after discarding what waits unread, so that the system does not reset.
+    void closeQuietly();
 
     std::shared_ptr<const RequestHandler> m_handler;
     KeyReads* m_reads;
-    HeldReplies m_held;
+    HeldReplies m_replies;
     QByteArray m_gathered;
     QTimer m_timer;
+    std::chrono::milliseconds m_timeout;
     std::chrono::steady_clock::time_point m_acceptedAt;
     std::chrono::steady_clock::time_point m_lastHeardAt;
+    std::chrono::steady_clock::time_point m_replyMovedAt;
     bool m_requestLineSeen = false;
     bool m_peerFinished = false;
     bool m_sendCheckQueued = false;
+    bool m_readingPaused = false;
+    bool m_resumeQueued = false;
+    bool m_lingering = false;
 };
 
 } // namespace server

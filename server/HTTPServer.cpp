@@ -194,25 +194,25 @@ void HTTPServer::pauseAcceptingAfterFailure() {
 
 bool HTTPServer::makeRoom(const QHostAddress& peer) {
     const auto factsOf = [](ConnectionAdmission::Id id) {
-        const auto* connection = static_cast<const HTTPConnection*>(id);
-        return ConnectionFacts{connection->stage(), connection->acceptedAt(),
-                               connection->lastHeardAt(), connection->isReplying()};
+        return static_cast<const HTTPConnection*>(id)->facts();
     };
+    const auto now = std::chrono::steady_clock::now();
     for (int reads = 0;;) {
-        const ConnectionAdmission::Verdict verdict = m_admission.judge(peer, factsOf);
+        const ConnectionAdmission::Verdict verdict = m_admission.judge(peer, factsOf, now);
         if (verdict.kind != ConnectionAdmission::Verdict::Kind::Displace)
             return verdict.kind == ConnectionAdmission::Verdict::Kind::Admit;
         auto* victim = static_cast<HTTPConnection*>(verdict.victim);
         // Its request may be waiting in the system, unread only because newcomers came first:
-        // read it, and judge again.
-        if (victim->state() == QAbstractSocket::ConnectedState && victim->bytesAvailable() > 0) {
+        // read it, and judge again. Past the bound on that work, only the reserve is left.
+        if (victim->requestWaiting()) {
             if (reads++ == kReadsPerDisplacement)
-                return false;
+                return m_admission.judge(peer, factsOf, now, false).kind ==
+                       ConnectionAdmission::Verdict::Kind::Admit;
             victim->DataAvailable();
             continue;
         }
         m_admission.remove(victim);
-        victim->abort();
+        victim->giveWay();
         return true;
     }
 }

@@ -19,10 +19,11 @@ private slots:
 
 void TestConnectionAdmission::judge_data() {
     QTest::addColumn<QList<int>>("limits"); // bound, per address, reserve
-    // In the order accepted: "address stage ms-since-accepted [ms-since-last-heard]".
+    // In the order accepted: "address stage ms-since-accepted [ms-since-last-heard]"; a sending
+    // one's last field is the ms since its reply last moved.
     QTest::addColumn<QStringList>("open");
-    QTest::addColumn<QString>("newcomer");
-    QTest::addColumn<QString>("verdict"); // admit, refuse, or the index of who gives way
+    QTest::addColumn<QString>("newcomer"); // "address [reads-spent]": the caller can read no more
+    QTest::addColumn<QString>("verdict");  // admit, refuse, or the index of who gives way
     const QList<int> two{2, 64, 0};
     const QList<int> four{4, 64, 0};
     QTest::newRow("below the bound") << four << QStringList{"10.0.0.1 nothing 50"} << "10.0.0.2"
@@ -45,6 +46,30 @@ void TestConnectionAdmission::judge_data() {
     QTest::newRow("a connection accepted a moment ago gives way all the same")
         << two << QStringList{"10.0.0.1 replying 5", "10.0.0.2 nothing 1"} << "10.0.0.3"
         << "1";
+    QTest::newRow("a stuck reply gives way after the silent ones")
+        << two << QStringList{"10.0.0.1 sending 9000 4000", "10.0.0.2 complete 50 50"} << "10.0.0.3"
+        << "1";
+    QTest::newRow("a reply stuck for exactly the few seconds before a moving one")
+        << two << QStringList{"10.0.0.1 sending 50 100", "10.0.0.2 sending 9000 3000"} << "10.0.0.3"
+        << "1";
+    QTest::newRow("of two stuck, the longer stuck")
+        << two << QStringList{"10.0.0.1 sending 9000 4000", "10.0.0.2 sending 9000 6000"}
+        << "10.0.0.3"
+        << "1";
+    QTest::newRow("a reply that moved a moment ago keeps its place")
+        << two << QStringList{"10.0.0.1 sending 9000 2999", "10.0.0.2 replying 40"} << "10.0.0.3"
+        << "refuse";
+    QTest::newRow("lingering after its reply, before the silent")
+        << two << QStringList{"10.0.0.1 nothing 50", "10.0.0.2 lingering 10"} << "10.0.0.3"
+        << "1";
+    QTest::newRow("reads spent: the reserve before a refusal")
+        << QList<int>{2, 64, 1} << QStringList{"10.0.0.1 nothing 50", "10.0.0.2 nothing 40"}
+        << "10.0.0.3 reads-spent"
+        << "admit";
+    QTest::newRow("reads spent, no reserve: refused")
+        << two << QStringList{"10.0.0.1 nothing 50", "10.0.0.2 nothing 40"}
+        << "10.0.0.3 reads-spent"
+        << "refuse";
     QTest::newRow("all replying: refused")
         << two << QStringList{"10.0.0.1 replying 50", "10.0.0.2 replying 40"} << "10.0.0.3"
         << "refuse";
@@ -136,22 +161,28 @@ void TestConnectionAdmission::judge() {
         connection.stage = stage == QLatin1String("nothing") ? ConnectionFacts::Stage::Nothing
                            : stage == QLatin1String("begun") ? ConnectionFacts::Stage::Begun
                                                              : ConnectionFacts::Stage::Complete;
-        connection.replying = stage == QLatin1String("replying");
+        connection.replying =
+            stage == QLatin1String("replying") || stage == QLatin1String("sending");
+        if (stage == QLatin1String("sending"))
+            connection.replyMovedAt = now - std::chrono::milliseconds(fields.at(3).toInt());
+        connection.lingering = stage == QLatin1String("lingering");
         connection.acceptedAt = now - std::chrono::milliseconds(fields.at(2).toInt());
         connection.lastHeardAt =
             now - std::chrono::milliseconds(fields.value(3, fields.at(2)).toInt());
         admission.add(&ids.at(facts.size()), QHostAddress(fields.at(0)));
         facts.push_back(connection);
     }
+    const QStringList newcomerFields = newcomer.split(QLatin1Char(' '));
+    const QHostAddress newcomerAddress(newcomerFields.at(0));
     // Ones that came and went leave nothing behind.
-    admission.add(&ids.back(), QHostAddress(newcomer));
+    admission.add(&ids.back(), newcomerAddress);
     admission.remove(&ids.back());
     QCOMPARE(admission.size(), open.size());
 
-    const ConnectionAdmission::Verdict result =
-        admission.judge(QHostAddress(newcomer), [&](ConnectionAdmission::Id id) {
-            return facts.at(static_cast<int*>(id) - ids.data());
-        });
+    const ConnectionAdmission::Verdict result = admission.judge(
+        newcomerAddress,
+        [&](ConnectionAdmission::Id id) { return facts.at(static_cast<int*>(id) - ids.data()); },
+        now, newcomerFields.size() == 1);
     using Kind = ConnectionAdmission::Verdict::Kind;
     const QString got = result.kind == Kind::Admit ? QStringLiteral("admit")
                         : result.kind == Kind::Refuse

@@ -24,6 +24,8 @@
 
 #include <windows.h>
 #elif defined(Q_OS_UNIX)
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -177,7 +179,10 @@ private slots:
     void waitingRequestIsNotDisplaced();
     void slowReadDelaysOnlyItsOwnReply();
     void heldRepliesAllLeaveBeforeTheClose();
-    void heldRepliesAreBounded();
+    void unreadRepliesStopTheReading();
+    void sendTimeout_data();
+    void sendTimeout();
+    void lateSegmentCannotResetTheReply();
     void goneWaitersAreDropped();
     void unusableDescriptorIsReported();
     void fifthFileIsNotRead();
@@ -185,6 +190,10 @@ private slots:
 
 private:
     std::unique_ptr<QTcpSocket> connectClient(const QHostAddress& from = {});
+    /// A client whose receive buffer is as small as the system allows from the start, as a
+    /// client that does not read its replies, or a phone on a poor link, soon has; Qt's own
+    /// buffer holds a byte, so it takes nothing more until the test raises that.
+    std::unique_ptr<QTcpSocket> connectNarrowClient();
     /// The one connection the server holds, once it has accepted it; null otherwise.
     HTTPConnection* onlyConnection();
     void startServer(server::ServerLimits limits = {},
@@ -236,6 +245,30 @@ std::unique_ptr<QTcpSocket> TestHttpServer::connectClient(const QHostAddress& fr
     socket->connectToHost(QHostAddress::LocalHost, m_server->serverPort());
     if (!socket->waitForConnected(5000))
         return nullptr;
+    return socket;
+}
+
+std::unique_ptr<QTcpSocket> TestHttpServer::connectNarrowClient() {
+#if defined(Q_OS_WIN)
+    const SOCKET fd = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const auto closeFd = [fd] { ::closesocket(fd); };
+#else
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const auto closeFd = [fd] { ::close(fd); };
+#endif
+    const int size = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(m_server->serverPort());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    auto socket = std::make_unique<QTcpSocket>();
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        !socket->setSocketDescriptor(static_cast<qintptr>(fd))) {
+        closeFd();
+        return nullptr;
+    }
+    socket->setReadBufferSize(1);
     return socket;
 }
 
@@ -312,11 +345,19 @@ void TestHttpServer::idleConnectionIsClosed() {
     unfinished->write("GET /alpha.126.key");
     QCOMPARE(readUntilClosed(*unfinished), successReply("alpha.126.key", m_key));
 
+    // Bytes that complete no request do not keep a connection open either.
+    QTRY_COMPARE(m_server->ActiveConnections(), 0);
     auto nonGet = connectClient();
     QVERIFY(nonGet);
     nonGet->write("OPTIONS * HTTP/1.1\r\n");
-    QCOMPARE(readUntilClosed(*nonGet), QByteArray());
-    QTRY_COMPARE(m_server->ActiveConnections(), 0);
+    QTRY_COMPARE(m_server->ActiveConnections(), 1);
+    QDeadlineTimer deadline(2000);
+    while (m_server->ActiveConnections() > 0 && !deadline.hasExpired()) {
+        nonGet->write("x");
+        QTest::qWait(50);
+    }
+    QVERIFY(!deadline.hasExpired());
+    QCOMPARE(nonGet->readAll(), QByteArray());
 }
 
 // A byte now and then does not extend the time a client has for its request line.
@@ -588,39 +629,116 @@ void TestHttpServer::slowReadDelaysOnlyItsOwnReply() {
     QCOMPARE(m_gate->count(), 1);
 }
 
-// The user selects another key while the first GET's read stalls: the second GET on the same
-// connection is answered too, after the first, however the reads end.
+// The user selects another key while the first GET's read stalls: the GETs after it on the same
+// connection are answered too, after the first, however the reads end; and each is told to the
+// user as its reply leaves, not before.
 void TestHttpServer::heldRepliesAllLeaveBeforeTheClose() {
     const QByteArray beta = m_folder->addKey(QStringLiteral("beta.126.key"), 4000, 1);
     startServer({}, &server::LocalPeer::allows, gatedReader(m_gate));
+    QSignalSpy events(m_server.get(), &HTTPServer::deviceEvent);
     auto phone = connectClient();
     QVERIFY(phone);
     phone->write(kRequest);
     QTRY_COMPARE(m_gate->count(), 1);
+    phone->write("GET /gamma.126.key HTTP/1.1\r\n\r\n");
+    QTest::qWait(50);
     m_selected = QStringLiteral("beta.126.key");
     phone->write("GET /beta.126.key HTTP/1.1\r\n\r\n");
     QTRY_COMPARE(m_gate->count(), 2);
+    QCOMPARE(events.size(), 0);
     m_gate->release(QStringLiteral("alpha.126.key"));
-    const QByteArray first = successReply("alpha.126.key", m_key);
+    const QByteArray first =
+        successReply("alpha.126.key", m_key) + expected::wire(expected::kNotSelected);
     QTRY_COMPARE(phone->bytesAvailable(), first.size());
     m_gate->release(QStringLiteral("beta.126.key"));
     QCOMPARE(readUntilClosed(*phone), first + successReply("beta.126.key", beta));
+    using Outcome = server::DeviceEvent::Outcome;
+    QList<Outcome> told;
+    for (const QList<QVariant>& event : events)
+        told << event.at(0).value<server::DeviceEvent>().outcome;
+    QCOMPARE(told, (QList<Outcome>{Outcome::KeySent, Outcome::NotSelected, Outcome::KeySent}));
 }
 
-// Requests pipelined behind a stalled read are not queued beyond a few.
-void TestHttpServer::heldRepliesAreBounded() {
+// A client that pipelines GETs behind a slow read and never reads its replies makes the server
+// read the key a few times only: its further requests wait unread in the system. None that was
+// read is lost: once the client reads, every reply arrives whole.
+void TestHttpServer::unreadRepliesStopTheReading() {
+    // The largest kind of key: 4,990 three-byte characters.
+    m_key = m_folder->write(m_selected, QString(4990, QChar(0x20AC)).toUtf8());
     startServer({}, &server::LocalPeer::allows, gatedReader(m_gate));
-    auto client = connectClient();
+    auto client = connectNarrowClient();
     QVERIFY(client);
+    for (int i = 0; i < 44; ++i) {
+        if (i == HTTPConnection::kMaxUnsentReplies)
+            m_gate->release();
+        client->write(kRequest);
+        client->flush();
+        QTest::qWait(10);
+    }
+    QVERIFY2(m_gate->count() <= HTTPConnection::kMaxUnsentReplies,
+             QByteArray::number(m_gate->count()));
+    client->setReadBufferSize(0);
+    const QByteArray received = readUntilClosed(*client);
+    const QByteArray reply = successReply("alpha.126.key", m_key);
+    QVERIFY(received.size() >= reply.size());
+    QCOMPARE(received, reply.repeated(received.size() / reply.size()));
+}
+
+void TestHttpServer::sendTimeout_data() {
+    QTest::addColumn<int>("readEveryMs"); // 0: never
+    QTest::newRow("reads slowly: each byte taken restarts the clock") << 50;
+    QTest::newRow("never reads, sends bytes: the reply is abandoned") << 0;
+}
+
+// A reply gets the whole timeout from each byte the client takes, however long it takes in all;
+// one the client takes nothing of is abandoned, whatever bytes the client sends meanwhile.
+void TestHttpServer::sendTimeout() {
+    QFETCH(int, readEveryMs);
+    // The largest kind of key, so that bytes wait beyond what the system takes.
+    m_key = m_folder->write(m_selected, QString(4990, QChar(0x20AC)).toUtf8());
+    startServer({.idleTimeout = 300ms});
+    auto client = connectNarrowClient();
+    QVERIFY(client);
+    client->setReadBufferSize(readEveryMs > 0 ? 4096 : 1);
     auto* connection = onlyConnection();
     QVERIFY(connection);
-    for (int i = 0; i < 3 * HTTPConnection::kMaxHeldReplies; ++i)
+    // More than the system buffers for a client that does not read.
+    for (int i = 0; i < HTTPConnection::kMaxUnsentReplies; ++i)
         connection->ProcessHeaders(kRequest);
-    m_gate->release();
-    QByteArray expected;
-    for (int i = 0; i < HTTPConnection::kMaxHeldReplies; ++i)
-        expected += successReply("alpha.126.key", m_key);
-    QCOMPARE(readUntilClosed(*client), expected);
+    QByteArray received;
+    QDeadlineTimer deadline(3000);
+    while (m_server->ActiveConnections() > 0 && !deadline.hasExpired()) {
+        QTest::qWait(readEveryMs > 0 ? readEveryMs : 100);
+        if (readEveryMs > 0)
+            received += client->read(4096);
+        else
+            client->write("x");
+    }
+    QVERIFY(!deadline.hasExpired());
+    if (readEveryMs > 0) {
+        client->setReadBufferSize(0);
+        QCOMPARE(received + readUntilClosed(*client),
+                 QByteArray(successReply("alpha.126.key", m_key))
+                     .repeated(HTTPConnection::kMaxUnsentReplies));
+    }
+}
+
+// The client's header line arrives after its reply has been handed over: the server still reads
+// it, so the system does not reset the connection and drop the reply's unsent rest.
+void TestHttpServer::lateSegmentCannotResetTheReply() {
+    startServer();
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        auto client = connectNarrowClient();
+        QVERIFY(client);
+        client->write("GET /alpha.126.key HTTP/1.1\r\n");
+        client->flush();
+        QTest::qWait(50);
+        client->write("Host: x\r\n\r\n");
+        client->setReadBufferSize(0);
+        QCOMPARE(readUntilClosed(*client), successReply("alpha.126.key", m_key));
+    }
+    // Each closes as soon as its client does, not at the end of its linger.
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->ActiveConnections(), 0, 1000);
 }
 
 // Who waits for a stalled read and goes meanwhile is not kept until the read ends.

@@ -1,0 +1,14 @@
+// Ending the sending side of a connected socket, which Qt's sockets cannot do. Free of Qt, one
+// source file per platform, so that the Linux CI compiles the Windows one with mingw-w64.
+#pragma once
+
+#include <cstdint>
+
+namespace runtime {
+
+/// Ends the sending side of the connected socket `descriptor`: the peer reads the end of the
+/// stream once every byte already handed to the system has reached it, and the socket still
+/// reads what the peer sends. False when the system refuses (the connection is gone already).
+bool shutdownSending(std::intptr_t descriptor);
+
+} // namespace runtime
