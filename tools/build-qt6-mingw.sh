@@ -35,7 +35,7 @@ source "$HERE/windows-build-env.sh"
 log() { printf '== %s %s\n' "$(date +%T)" "$*"; }
 started=$SECONDS
 mkdir -p "$WORK" "$PREFIX"
-ensure_packages patch xz-utils apt
+ensure_packages patch xz-utils apt python3
 
 # ---------------------------------------------------------------- 1. sources (private apt)
 log "1. sources from Debian 13's source index (private apt configuration)"
@@ -74,14 +74,17 @@ if [[ ! -f $QTSRC/.patched ]]; then
     # With directwrite on and direct2d off, QWindowsFontEngineData holds a
     # unique_ptr<QCustomFontFileLoader> whose class is only defined with direct2d, so its
     # destructor does not compile. An empty class completes it; no such loader is ever created.
-    f=$QTSRC/src/gui/text/windows/qwindowsfontdatabasebase.cpp
-    anchor='^QWindowsFontEngineData::~QWindowsFontEngineData()$'
-    [[ $(grep -c "$anchor" "$f") == 1 ]]
-    sed -i "/$anchor/i #if QT_CONFIG(directwrite) \\&\\& !QT_CONFIG(direct2d)\\
-class QCustomFontFileLoader {};\\
-#endif\\
-" "$f"
-    grep -q '^class QCustomFontFileLoader {};$' "$f"
+    python3 - "$QTSRC/src/gui/text/windows/qwindowsfontdatabasebase.cpp" <<'GUARD'
+import sys
+path = sys.argv[1]
+text = open(path).read()
+old = "#endif // directwrite && direct2d\n\n\nQWindowsFontEngineData::~QWindowsFontEngineData()"
+new = ("#endif // directwrite && direct2d\n\n#if QT_CONFIG(directwrite) && !QT_CONFIG(direct2d)\n"
+       "// Declared in the header whenever directwrite is on; never created without direct2d.\n"
+       "class QCustomFontFileLoader {};\n#endif\n\nQWindowsFontEngineData::~QWindowsFontEngineData()")
+assert text.count(old) == 1, "the font engine data's destructor is not where it was"
+open(path, "w").write(text.replace(old, new))
+GUARD
     touch "$QTSRC/.patched"
 fi
 
