@@ -129,14 +129,15 @@ NODOC
     echo "Debian 13 build environment made in $((SECONDS - started)) s" >&2
 }
 
-# in_build_env COMMAND...: see the top. The project (ROOT), the shared folder beside it, the Qt
-# prefixes under /opt/zorvik and BUILD_ENV_BINDS (extra folders, one a line) are reachable; the
-# environment's variables are those of a release build, nothing else of the host's.
+# in_build_env COMMAND...: see the top. The project (ROOT), the Qt prefixes under /opt/zorvik or
+# named by ZORVIK_WINDOWS_QT and ZORVIK_WINDOWS_QT5, and BUILD_ENV_BINDS (extra folders, one a
+# line) are reachable; the environment's variables are those of a release build, nothing else of
+# the host's.
 in_build_env() {
     ensure_build_env
     local binds dir vars=() name
-    binds=$(printf '%s\n' "$ROOT" ${BUILD_ENV_BINDS:+"$BUILD_ENV_BINDS"})
-    [[ -d $ROOT/../shared ]] && binds+=$'\n'$(cd "$ROOT/../shared" && pwd -P)
+    binds=$(printf '%s\n' "$ROOT" ${BUILD_ENV_BINDS:+"$BUILD_ENV_BINDS"} \
+        ${ZORVIK_WINDOWS_QT:+"$ZORVIK_WINDOWS_QT"} ${ZORVIK_WINDOWS_QT5:+"$ZORVIK_WINDOWS_QT5"})
     for dir in /opt/zorvik/qt*-mingw-w64-x86_64; do
         [[ -d $dir ]] && binds+=$'\n'$dir
     done
