@@ -1,8 +1,9 @@
 # Install-time step of the mingw-w64 build: copies beside the executable the DLLs it and its Qt
 # plugins need that Windows does not bring (Qt's and the compiler's runtime), found by walking
-# their imports. Windows names a DLL in any letter case and the walk asks in lower case, while
-# the build host's file system is case-sensitive: the walk therefore looks in a folder of
-# lower-case links, and each DLL is installed under its own name.
+# their imports. Windows names a DLL in any letter case, while the build host's file system is
+# case-sensitive, and the walk asks in lower case up to CMake 3.26 and in the import's own case
+# from 3.27 on: it therefore looks in a folder of links under both names and matches names in
+# either case, and each DLL is installed under its own name.
 # In: ZORVIK_EXECUTABLE, ZORVIK_MODULES, ZORVIK_SEARCH_DIRS, ZORVIK_OBJDUMP, ZORVIK_MIRROR.
 set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
 set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
@@ -15,9 +16,11 @@ foreach(dir IN LISTS ZORVIK_SEARCH_DIRS)
     foreach(dll IN LISTS dlls)
         get_filename_component(name "${dll}" NAME)
         string(TOLOWER "${name}" lower)
-        if(NOT EXISTS "${ZORVIK_MIRROR}/${lower}")
-            file(CREATE_LINK "${dll}" "${ZORVIK_MIRROR}/${lower}" SYMBOLIC)
-        endif()
+        foreach(link IN ITEMS "${name}" "${lower}")
+            if(NOT EXISTS "${ZORVIK_MIRROR}/${link}")
+                file(CREATE_LINK "${dll}" "${ZORVIK_MIRROR}/${link}" SYMBOLIC)
+            endif()
+        endforeach()
     endforeach()
 endforeach()
 
@@ -27,7 +30,7 @@ file(GET_RUNTIME_DEPENDENCIES
      EXECUTABLES "${ZORVIK_EXECUTABLE}"
      MODULES ${ZORVIK_MODULES}
      DIRECTORIES "${ZORVIK_MIRROR}"
-     PRE_INCLUDE_REGEXES "^qt[56]" "^lib(stdc|gcc|winpthread)"
+     PRE_INCLUDE_REGEXES "^[Qq][Tt][56]" "^[Ll][Ii][Bb]([Ss][Tt][Dd][Cc]|[Gg][Cc][Cc]|[Ww][Ii][Nn][Pp][Tt][Hh][Rr][Ee][Aa][Dd])"
      PRE_EXCLUDE_REGEXES ".*"
      RESOLVED_DEPENDENCIES_VAR resolved
      UNRESOLVED_DEPENDENCIES_VAR unresolved)

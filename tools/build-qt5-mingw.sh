@@ -1,16 +1,19 @@
 #!/bin/bash
-# Builds, from nothing on Debian 12 (as root), a Qt 5.15.8 (qtbase) for 64-bit Windows with
-# mingw-w64 (posix thread model), plus the QR library (qrcodegen, C++, static), into PREFIX.
+# Builds, from Debian 13's sources, a Qt 5.15.15 (qtbase) for 64-bit Windows with mingw-w64 (posix
+# thread model), plus the QR library (qrcodegen, C++, static), into PREFIX. Run as root on the
+# host: the sources are fetched and patched here, and configured, built and installed in the
+# Debian 13 build environment (tools/windows-build-env.sh, made if needed) with its GCC 14. About
+# 16 minutes on two cores.
 #
 #   bash build-qt5-mingw.sh PREFIX [WORKDIR]
 #
-# Steps: 1. toolchain packages; 2. Debian's qtbase-opensource-src source (+ its Debian patch
-# series; patches that do not apply are skipped and listed), configured with Qt 5's own
-# (qmake-based) configure for -xplatform win32-g++; host tools (qmake, moc, rcc, uic) are built
-# for Linux by configure/make and installed in PREFIX/bin; built and installed;
-# 3. qrcodegen from Debian's qr-code-generator source (.orig tarball only), static, into PREFIX.
+# Steps: 1. Debian's qtbase-opensource-src source (+ its Debian patch series; patches that do not
+# apply are skipped and listed); 2. configured with Qt 5's own (qmake-based) configure for
+# -xplatform win32-g++; host tools (qmake, moc, rcc, uic) are built for the build environment by
+# configure/make and installed in PREFIX/bin; built and installed; 3. qrcodegen from Debian's
+# qr-code-generator source (.orig tarball only), static, into PREFIX; 4. the GCC 14 runtime the
+# DLLs were linked against, copied into PREFIX/bin.
 # Sources come through a private apt configuration (system apt configuration untouched).
-# The toolchain file is the project's own (cmake/mingw-w64-x86_64.cmake).
 #
 # Environment: JOBS (default 2), NICE (default 10); CONFIGURE_ONLY=1 stops after configuring Qt.
 set -euo pipefail
@@ -19,53 +22,46 @@ PREFIX=${1:?usage: $0 PREFIX [WORKDIR]}
 PREFIX=$(realpath -m "$PREFIX")
 HERE=$(cd "$(dirname "$0")" && pwd)
 WORK=$(realpath -m "${2:-$PREFIX.work}")
-JOBS=${JOBS:-2}
-NICE=${NICE:-10}
-TOOLCHAIN=$HERE/../cmake/mingw-w64-x86_64.cmake
-QT_VERSION=5.15.8
-QT_DEBVER=5.15.8+dfsg-11+deb12u3
+export JOBS=${JOBS:-2} NICE=${NICE:-10}
+QT_VERSION=5.15.15
+QT_DEBVER=5.15.15+dfsg-6+deb13u1
 TRIPLET=x86_64-w64-mingw32
 
+source "$HERE/common.sh"
+source "$HERE/windows-build-env.sh"
 log() { printf '== %s %s\n' "$(date +%T)" "$*"; }
+started=$SECONDS
 mkdir -p "$WORK" "$PREFIX"
-
-# ---------------------------------------------------------------- 1. toolchain
-log "1. toolchain packages"
-need=()
-for p in mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix build-essential \
-         cmake ninja-build perl python3 xz-utils wine64 wine xvfb; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
-done
-if ((${#need[@]})); then
-    apt-get update
-    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${need[@]}"
-fi
+ensure_packages patch xz-utils apt
 # Qt 5's win32-g++ makefiles call $(CROSS_COMPILE)g++ etc. through PATH: a folder of links
-# to the posix-thread compilers, first in PATH, makes sure the posix variant is used.
+# to the posix-thread compilers of the build environment, first in PATH there, makes sure the
+# posix variant is used.
 TC=$WORK/toolchain-bin
 mkdir -p "$TC"
 for t in gcc g++ c++ cpp gcc-ar gcc-nm gcc-ranlib; do
     ln -sf "/usr/bin/$TRIPLET-$t-posix" "$TC/$TRIPLET-$t"
 done
-export PATH=$TC:$PATH
+export BUILD_ENV_BINDS="$WORK"$'\n'"$PREFIX"
+in_env() { in_build_env env PATH="$TC:/usr/sbin:/usr/bin:/sbin:/bin" nice -n "$NICE" "$@"; }
 
-
-# ---------------------------------------------------------------- sources (private apt)
-log "sources from Debian's source index (private apt configuration)"
+# ---------------------------------------------------------------- 1. sources (private apt)
+log "1. sources from Debian 13's source index (private apt configuration)"
 source "$HERE/debian-sources.sh"
-fetch_sources "qtbase-opensource-src=$QT_DEBVER" "qtbase-opensource-src_${QT_DEBVER}.dsc"
+fetch_sources "qtbase-opensource-src=$QT_DEBVER" "qtbase-opensource-src_${QT_DEBVER}.dsc" trixie
 
 QTSRC=$WORK/src/qtbase-everywhere-src-$QT_VERSION
 if [[ ! -f $QTSRC/.patched ]]; then
     rm -rf "$QTSRC"
     tar xf "qtbase-opensource-src_${QT_VERSION}+dfsg.orig.tar.xz"
     tar xf "qtbase-opensource-src_${QT_DEBVER}.debian.tar.xz" -C "$QTSRC"
-    : > "$WORK/patches.log"
+    : >"$WORK/patches.log"
     for p in $(grep -v '^#' "$QTSRC/debian/patches/series" | grep .); do
-        if patch -d "$QTSRC" -p1 -s -N --dry-run < "$QTSRC/debian/patches/$p" >/dev/null 2>&1; then
-            patch -d "$QTSRC" -p1 -s -N < "$QTSRC/debian/patches/$p"; echo "applied $p" >> "$WORK/patches.log"
+        if patch -d "$QTSRC" -p1 -s -N --dry-run <"$QTSRC/debian/patches/$p" >/dev/null 2>&1; then
+            patch -d "$QTSRC" -p1 -s -N <"$QTSRC/debian/patches/$p"
+            echo "applied $p" >>"$WORK/patches.log"
         else
-            echo "SKIPPED $p" >> "$WORK/patches.log"; log "patch skipped: $p"
+            echo "SKIPPED $p" >>"$WORK/patches.log"
+            log "patch skipped: $p"
         fi
     done
     touch "$QTSRC/.patched"
@@ -77,39 +73,41 @@ fi
 # qt5 checkout, so unneeded qtbase modules are turned off as features (sql, xml, concurrent,
 # printer -> no QtPrintSupport). The windows platform plugin, offscreen and minimal plugins,
 # the windowsvista style and the gif/ico image formats are built.
-log "2. configure qtbase $QT_VERSION for $TRIPLET"
+log "2. configure qtbase $QT_VERSION for $TRIPLET (Debian 13 build environment)"
 QTBUILD=$WORK/qtbuild
 if [[ ! -f $QTBUILD/config.status ]]; then
     mkdir -p "$QTBUILD"
-    (cd "$QTBUILD" && nice -n "$NICE" "$QTSRC/configure" \
+    cd "$QTBUILD"
+    in_env "$QTSRC/configure" \
         -xplatform win32-g++ -device-option CROSS_COMPILE=$TRIPLET- \
         -release -shared -opensource -confirm-license -nomake examples -nomake tests \
         -no-opengl -no-dbus -no-sql-sqlite -no-feature-sql -no-ssl -no-icu -no-fontconfig \
         -qt-zlib -qt-libpng -qt-pcre -qt-harfbuzz -qt-freetype -no-libjpeg \
         -no-feature-tabletevent -no-feature-concurrent -no-feature-xml -no-feature-printer \
-        -no-direct2d -no-vulkan -prefix "$PREFIX")
+        -no-direct2d -no-vulkan -prefix "$PREFIX"
 fi
 if [[ ${CONFIGURE_ONLY:-0} == 1 ]]; then log "configured only"; exit 0; fi
 log "2. build qtbase (make -j$JOBS, nice $NICE)"
-nice -n "$NICE" make -C "$QTBUILD" -j"$JOBS"
+in_env make -C "$QTBUILD" -j"$JOBS"
 log "2. install qtbase into $PREFIX"
-nice -n "$NICE" make -C "$QTBUILD" install > "$WORK/qt-install.log"
+in_env make -C "$QTBUILD" install >"$WORK/qt-install.log"
 
 # ---------------------------------------------------------------- 3. qrcodegen
 log "3. qrcodegen (C++) static library"
 rm -rf "$WORK/src/QR-Code-generator-1.8.0" "$WORK/qrbuild"
 tar xzf "$WORK/src/qr-code-generator_1.8.0.orig.tar.gz" -C "$WORK/src"
 cp -r "$WORK/src/QR-Code-generator-1.8.0/cpp" "$WORK/qrbuild"
-nice -n "$NICE" make -s -C "$WORK/qrbuild" CXX=$TRIPLET-g++-posix \
+in_env make -s -C "$WORK/qrbuild" CXX=$TRIPLET-g++-posix \
     AR=$TRIPLET-gcc-ar-posix CXXFLAGS="-std=c++11 -O2" libqrcodegencpp.a
 install -D -m644 "$WORK/qrbuild/qrcodegen.hpp" "$PREFIX/include/qrcodegen/qrcodegen.hpp"
 install -D -m644 "$WORK/qrbuild/libqrcodegencpp.a" "$PREFIX/lib/libqrcodegencpp.a"
 
-log "done: $PREFIX"
-cat <<EOF
-Use it:
-  cmake -G Ninja -S <project> -B <build> -DCMAKE_TOOLCHAIN_FILE=$TOOLCHAIN \\
-        -DMINGW_EXTRA_ROOTS=$PREFIX -DCMAKE_PREFIX_PATH=$PREFIX -DZORVIK_QT_MAJOR=5
-Run with Wine: WINEPATH="$PREFIX/bin;/usr/lib/gcc/$TRIPLET/12-posix;/usr/$TRIPLET/lib"
-  QT_PLUGIN_PATH=$PREFIX/plugins
-EOF
+# ---------------------------------------------------------------- 4. the compiler's runtime
+log "4. the GCC 14 runtime beside Qt's DLLs"
+# shellcheck disable=SC2016 # expanded in the build environment
+in_build_env bash -c 'for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+        install -m644 "$(readlink -f "$(x86_64-w64-mingw32-g++-posix -print-file-name=$dll)")" \
+            "$0/$dll"
+    done' "$PREFIX/bin"
+
+log "done: $PREFIX ($(((SECONDS - started) / 60)) minutes)"

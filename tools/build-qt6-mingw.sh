@@ -1,52 +1,46 @@
 #!/bin/bash
-# Builds, from nothing on Debian 12 (as root), a Qt 6.4.2 (qtbase) for 64-bit Windows with
-# mingw-w64, plus the QR library (qrcodegen, C++), into the prefix given as argument.
+# Builds, from Debian 13's sources, a Qt 6.8.2 (qtbase) for 64-bit Windows with mingw-w64, plus
+# the QR library (qrcodegen, C++), into the prefix given as argument. Run as root on the host:
+# the sources are fetched and patched here, and configured, built and installed in the Debian 13
+# build environment (tools/windows-build-env.sh, made if needed), whose GCC 14 and Qt 6.8.2 host
+# tools (QT_HOST_PATH=/usr there) they need. About 40 minutes on two cores.
 #
 #   bash build-qt6-mingw.sh PREFIX [WORKDIR]
 #
-# Steps: 1. toolchain packages; 2. Debian's qt6-base source (+ its Debian patches), configured
-# for x86_64-w64-mingw32 against the host Qt 6.4.2 tools in /usr, built and installed;
-# 3. qrcodegen from Debian's qr-code-generator source, built as a static library in the prefix.
+# Steps: 1. Debian's qt6-base source with its Debian patches except enable_skip_plugins.patch
+# (a Debian-only change that keeps Qt's CMake packages from importing the plugin targets, such
+# as Qt6::QWindowsIntegrationPlugin, which the project's packaging installs), and five one-line
+# guards for the features left out; 2. configured for x86_64-w64-mingw32, built and installed;
+# 3. qrcodegen from Debian's qr-code-generator source, built as a static library in the prefix;
+# 4. the GCC 14 runtime the DLLs were linked against, copied into the prefix's bin.
 # Sources come from Debian's own source index through a private apt configuration: the system's
 # apt configuration is left untouched. The toolchain file is the project's own
 # (cmake/mingw-w64-x86_64.cmake).
 #
 # Environment: JOBS (default 2), NICE (default 10); CONFIGURE_ONLY=1 stops after configuring Qt.
-# Not built: ZXing (its Debian source files are not served by the mirror reachable here; the
-# tool's tests that read QR codes need it).
 set -euo pipefail
 
 PREFIX=${1:?usage: $0 PREFIX [WORKDIR]}
 PREFIX=$(realpath -m "$PREFIX")
 HERE=$(cd "$(dirname "$0")" && pwd)
 WORK=$(realpath -m "${2:-$PREFIX.work}")
-JOBS=${JOBS:-2}
-NICE=${NICE:-10}
+export JOBS=${JOBS:-2} NICE=${NICE:-10}
 TOOLCHAIN=$HERE/../cmake/mingw-w64-x86_64.cmake
-QT_VERSION=6.4.2
-QT_DEBVER=6.4.2+dfsg-10
+QT_VERSION=6.8.2
+QT_DEBVER=6.8.2+dfsg-9+deb13u2
+TRIPLET=x86_64-w64-mingw32
 
+source "$HERE/common.sh"
+source "$HERE/windows-build-env.sh"
 log() { printf '== %s %s\n' "$(date +%T)" "$*"; }
+started=$SECONDS
 mkdir -p "$WORK" "$PREFIX"
+ensure_packages patch xz-utils apt python3
 
-# ---------------------------------------------------------------- 1. toolchain
-log "1. toolchain packages"
-need=()
-for p in mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix cmake ninja-build \
-         perl xz-utils qt6-base-dev qt6-base-dev-tools wine64 wine xvfb; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
-done
-if ((${#need[@]})); then
-    apt-get update
-    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${need[@]}"
-fi
-hostqt=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools)
-[[ $hostqt == "$QT_DEBVER" ]] || log "warning: host Qt tools are $hostqt, the source is $QT_DEBVER"
-
-# ---------------------------------------------------------------- sources (private apt)
-log "sources from Debian's source index (private apt configuration)"
+# ---------------------------------------------------------------- 1. sources (private apt)
+log "1. sources from Debian 13's source index (private apt configuration)"
 source "$HERE/debian-sources.sh"
-fetch_sources qt6-base "qt6-base_${QT_DEBVER}.dsc"
+fetch_sources "qt6-base=$QT_DEBVER" "qt6-base_${QT_DEBVER}.dsc" trixie
 
 QTSRC=$WORK/src/qtbase-everywhere-src-$QT_VERSION
 if [[ ! -f $QTSRC/.patched ]]; then
@@ -55,46 +49,63 @@ if [[ ! -f $QTSRC/.patched ]]; then
     tar xf "qt6-base_${QT_DEBVER}.debian.tar.xz" -C "$QTSRC"
     # Debian's patches (security fixes and packaging changes), in series order.
     for p in $(grep -v '^#' "$QTSRC/debian/patches/series" | grep .); do
-        patch -d "$QTSRC" -p1 -s < "$QTSRC/debian/patches/$p"
+        [[ $p == enable_skip_plugins.patch ]] && continue
+        patch -d "$QTSRC" -p1 -s <"$QTSRC/debian/patches/$p"
     done
-    # With FEATURE_opengl=OFF, Qt 6.4.2 still turns "dynamicgl" on for Windows, and the windows
-    # plugin then fails: qwindowswindow.cpp:2297: 'QOpenGLStaticContext' has not been declared.
-    # One guard fixes it (INPUT_opengl=no would be the other way; not tried here).
+    # With FEATURE_opengl=OFF, Qt still turns "dynamicgl" on for Windows, and the windows plugin
+    # then fails: 'QOpenGLStaticContext' has not been declared (qwindowswindow.cpp).
     f=$QTSRC/src/plugins/platforms/windows/qwindowswindow.cpp
     sed -i '/^static inline bool isSoftwareGl()$/,/^}$/ s/^#if QT_CONFIG(dynamicgl)$/#if QT_CONFIG(dynamicgl) \&\& QT_CONFIG(opengl)/' "$f"
     grep -q '^#if QT_CONFIG(dynamicgl) && QT_CONFIG(opengl)' "$f"
-    # With FEATURE_direct2d=OFF, QtGui leaves out QWindowsDirectWriteFontDatabase but the windows
-    # plugin still calls it: "undefined reference to __imp__ZN31QWindowsDirectWriteFontDatabaseC1Ev"
-    # when linking qwindows.dll. It is only used with -platform windows:fontengine=directwrite;
-    # the default (GDI) font database is unaffected.
+    # With FEATURE_direct2d=OFF, QtGui leaves out QWindowsDirectWriteFontDatabase, but the windows
+    # plugin still names it: once where it would create it ("undefined reference to
+    # QWindowsDirectWriteFontDatabase" when linking qwindows.dll; only used with
+    # -platform windows:fontengine=directwrite, the default GDI font database is unaffected), and
+    # once in the include of its private header, which is not generated then.
     f=$QTSRC/src/plugins/platforms/windows/qwindowsintegration.cpp
     sed -i '/^QPlatformFontDatabase \*QWindowsIntegration::fontDatabase() const$/,/^}$/ s/^#if QT_CONFIG(directwrite3)$/#if QT_CONFIG(directwrite3) \&\& QT_CONFIG(direct2d)/' "$f"
-    grep -q '^#if QT_CONFIG(directwrite3) && QT_CONFIG(direct2d)' "$f"
+    sed -i '0,/^#if QT_CONFIG(directwrite3)$/ s//#if QT_CONFIG(directwrite3) \&\& QT_CONFIG(direct2d)/' "$f"
+    [[ $(grep -c '^#if QT_CONFIG(directwrite3) && QT_CONFIG(direct2d)' "$f") == 2 ]]
     # FEATURE_ssl=OFF leaves "schannel" on, and its TLS plugin then fails: "static assertion
     # failed: Required feature ssl for file .../qocspresponse.h not available". Skip the plugin.
     f=$QTSRC/src/plugins/tls/CMakeLists.txt
     sed -i 's/^if (QT_FEATURE_schannel)$/if (QT_FEATURE_schannel AND QT_FEATURE_ssl)/' "$f"
     grep -q '^if (QT_FEATURE_schannel AND QT_FEATURE_ssl)' "$f"
+    # With directwrite on and direct2d off, QWindowsFontEngineData holds a
+    # unique_ptr<QCustomFontFileLoader> whose class is only defined with direct2d, so its
+    # destructor does not compile. An empty class completes it; no such loader is ever created.
+    python3 - "$QTSRC/src/gui/text/windows/qwindowsfontdatabasebase.cpp" <<'GUARD'
+import sys
+path = sys.argv[1]
+text = open(path).read()
+old = "#endif // directwrite && direct2d\n\n\nQWindowsFontEngineData::~QWindowsFontEngineData()"
+new = ("#endif // directwrite && direct2d\n\n#if QT_CONFIG(directwrite) && !QT_CONFIG(direct2d)\n"
+       "// Declared in the header whenever directwrite is on; never created without direct2d.\n"
+       "class QCustomFontFileLoader {};\n#endif\n\nQWindowsFontEngineData::~QWindowsFontEngineData()")
+assert text.count(old) == 1, "the font engine data's destructor is not where it was"
+open(path, "w").write(text.replace(old, new))
+GUARD
     touch "$QTSRC/.patched"
 fi
 
 # ---------------------------------------------------------------- 2. qtbase
-log "2. configure qtbase $QT_VERSION for x86_64-w64-mingw32"
 # What the +dfsg tarball removed from src/3rdparty: iaccessible2 (not used by Qt 6's windows
 # plugin), sqlite (SQL is off), wintab (wintab.h: the windows plugin's tablet support) -> the
 # tabletevent feature is off. zlib, libpng, pcre2, harfbuzz, freetype, double-conversion are
 # bundled and used (no system copies). networklistmanager (QNetworkInformation's Windows
-# backend plugin) is off, as Qt's own compile test decides with mingw-w64 10 anyway: forced on,
-# it needs two missing NA_InternetConnectivityV4/V6 defines, and under Wine 8 it then never
-# returns from QNetworkListManagerEvents::checkBehindCaptivePortal() (100 % CPU, no window).
+# backend plugin) is off: under Wine 8 it never returns from
+# QNetworkListManagerEvents::checkBehindCaptivePortal() (100 % CPU, no window). No SBOM: it
+# carries the build's time, which would change a hash over the prefix.
+log "2. configure qtbase $QT_VERSION for $TRIPLET (Debian 13 build environment)"
 QTBUILD=$WORK/qtbuild
 mkdir -p "$QTBUILD"
-nice -n "$NICE" cmake -G Ninja -S "$QTSRC" -B "$QTBUILD" \
+export BUILD_ENV_BINDS="$WORK"$'\n'"$PREFIX"
+in_build_env nice -n "$NICE" cmake -G Ninja -S "$QTSRC" -B "$QTBUILD" \
     -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
     -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
     -DCMAKE_INSTALL_PREFIX="$PREFIX" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-    -DQT_QMAKE_TARGET_MKSPEC=win32-g++ \
+    -DQT_QMAKE_TARGET_MKSPEC=win32-g++ -DQT_GENERATE_SBOM=OFF \
     -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
     -DQT_BUILD_MANUAL_TESTS=OFF -DQT_BUILD_TOOLS_WHEN_CROSSCOMPILING=OFF \
     -DFEATURE_gui=ON -DFEATURE_widgets=ON -DFEATURE_network=ON -DFEATURE_testlib=ON \
@@ -115,26 +126,27 @@ nice -n "$NICE" cmake -G Ninja -S "$QTSRC" -B "$QTBUILD" \
 
 if [[ ${CONFIGURE_ONLY:-0} == 1 ]]; then log "configured only"; exit 0; fi
 log "2. build qtbase (ninja -j$JOBS, nice $NICE)"
-nice -n "$NICE" ninja -C "$QTBUILD" -j"$JOBS"
+in_build_env nice -n "$NICE" ninja -C "$QTBUILD" -j"$JOBS"
 log "2. install qtbase into $PREFIX"
-nice -n "$NICE" ninja -C "$QTBUILD" install > "$WORK/qt-install.log"
+in_build_env nice -n "$NICE" ninja -C "$QTBUILD" install >"$WORK/qt-install.log"
 
 # ---------------------------------------------------------------- 3. qrcodegen
 log "3. qrcodegen (C++) static library"
 rm -rf "$WORK/src/QR-Code-generator-1.8.0" "$WORK/qrbuild"
 tar xzf "$WORK/src/qr-code-generator_1.8.0.orig.tar.gz" -C "$WORK/src"
 cp -r "$WORK/src/QR-Code-generator-1.8.0/cpp" "$WORK/qrbuild"
-nice -n "$NICE" make -s -C "$WORK/qrbuild" CXX=x86_64-w64-mingw32-g++-posix \
-    AR=x86_64-w64-mingw32-gcc-ar-posix CXXFLAGS="-std=c++11 -O2" libqrcodegencpp.a
+in_build_env nice -n "$NICE" make -s -C "$WORK/qrbuild" CXX=$TRIPLET-g++-posix \
+    AR=$TRIPLET-gcc-ar-posix CXXFLAGS="-std=c++11 -O2" libqrcodegencpp.a
 # Where the tool's cmake/QrCodeGen.cmake looks: qrcodegen/qrcodegen.hpp and libqrcodegencpp.
 install -D -m644 "$WORK/qrbuild/qrcodegen.hpp" "$PREFIX/include/qrcodegen/qrcodegen.hpp"
 install -D -m644 "$WORK/qrbuild/libqrcodegencpp.a" "$PREFIX/lib/libqrcodegencpp.a"
 
-log "done: $PREFIX"
-cat <<EOF
-Use it:
-  cmake -G Ninja -S <project> -B <build> -DCMAKE_TOOLCHAIN_FILE=$TOOLCHAIN \\
-        -DMINGW_EXTRA_ROOTS=$PREFIX -DCMAKE_PREFIX_PATH=$PREFIX -DQT_HOST_PATH=/usr
-Run with Wine: WINEPATH="$PREFIX/bin;/usr/lib/gcc/x86_64-w64-mingw32/12-posix;/usr/x86_64-w64-mingw32/lib"
-  QT_PLUGIN_PATH=$PREFIX/plugins
-EOF
+# ---------------------------------------------------------------- 4. the compiler's runtime
+log "4. the GCC 14 runtime beside Qt's DLLs"
+# shellcheck disable=SC2016 # expanded in the build environment
+in_build_env bash -c 'for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+        install -m644 "$(readlink -f "$(x86_64-w64-mingw32-g++-posix -print-file-name=$dll)")" \
+            "$0/$dll"
+    done' "$PREFIX/bin"
+
+log "done: $PREFIX ($(((SECONDS - started) / 60)) minutes)"

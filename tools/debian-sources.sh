@@ -1,13 +1,15 @@
-# Sourced by the Qt-for-Windows build scripts: fetches Debian bookworm sources through a private
-# apt configuration in $WORK/apt (the system's apt configuration is left untouched), from the
-# same mirror as the system's own Debian packages, into $WORK/src.
-# fetch_sources QT_PACKAGE[=VERSION] QT_DSC: the Qt source package (unless its .dsc is there)
-# and the QR library's upstream tarball. A source that cannot be fetched ends the build at once,
-# saying which: apt itself would only warn about an index it could not fetch and fail later with
-# a less helpful message.
+# Sourced by the Qt-for-Windows build scripts: fetches Debian sources through a private apt
+# configuration in $WORK/apt (the system's apt configuration is left untouched), from the same
+# mirror as the system's own Debian packages, into $WORK/src.
+# fetch_sources QT_PACKAGE[=VERSION] QT_DSC [SUITE]: the Qt source package (unless its .dsc is
+# there) and the QR library's upstream tarball, from SUITE (default bookworm) and its security
+# archive, where a security update of the suite's Qt is published first. A source that cannot be
+# fetched ends the build at once, saying which: apt itself would only warn about an index it could
+# not fetch and fail later with a less helpful message.
 fetch_sources() {
     local apt=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$WORK/apt"
         -o "Dir::State::Lists=$WORK/apt/lists" -o "Dir::Cache=$WORK/apt/cache")
+    local suite=${3:-bookworm}
     mkdir -p "$WORK/apt/lists/partial" "$WORK/apt/cache/archives/partial" "$WORK/src"
     local mirror
     mirror=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null)
@@ -15,7 +17,13 @@ fetch_sources() {
     cat >"$WORK/apt/src.sources" <<SOURCES
 Types: deb-src
 URIs: $mirror
-Suites: bookworm
+Suites: $suite
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb-src
+URIs: ${mirror%/debian}/debian-security
+Suites: $suite-security
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SOURCES

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Makes every package users download, from the builds the test command runs, into dist/:
-# the Windows 10-11 package (mingw-w64, Qt 6) and the Windows 7-8 package (mingw-w64, Qt 5.15),
-# each as an installer and a ZIP, the .deb, and SHA256SUMS. The same commit and the same Qt
-# prefixes give the same bytes: times come from the commit (SOURCE_DATE_EPOCH), and nothing of
-# the build folder, the clock, the time zone or the umask reaches a package. The Qt prefixes and
-# tools it used are recorded in build/release/BUILDINFO.
+# the Windows 10-11 package (mingw-w64, Qt 6.8) and the Windows 7-8 package (mingw-w64, Qt 5.15),
+# each as an installer and a ZIP, the .deb, and SHA256SUMS. The .deb is built here (Debian 12,
+# its Qt 6.4); the Windows builds and their packages in the pinned Debian 13 environment
+# (tools/windows-build-env.sh), whose GCC 14 and Qt host tools their Qt needs. The same commit,
+# the same Qt prefixes and the same environment give the same bytes: times come from the commit
+# (SOURCE_DATE_EPOCH), and nothing of the build folder, the clock, the time zone or the umask
+# reaches a package. The Qt prefixes, the tools and the environment's packages it used are
+# recorded in build/release/BUILDINFO.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+source "$ROOT/tools/windows-build-env.sh"
 
-ensure_packages "${BUILD_PACKAGES[@]}" git g++-mingw-w64-x86-64-posix \
-    gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 qt6-base-dev-tools \
-    nsis dpkg-dev file
+ensure_packages "${BUILD_PACKAGES[@]}" git dpkg-dev file
 
 umask 022
 export TZ=UTC LC_ALL=C.UTF-8
@@ -29,23 +31,29 @@ rm -rf "$ROOT/build/release"
 echo "== Release $version: Linux (.deb)"
 build release
 
-# The mingw-w64 cross builds carry their unit tests, which the test command runs under Wine;
-# only the program goes into the packages.
-export ZORVIK_WINDOWS_QT=$qt6 ZORVIK_WINDOWS_QT5=$qt5
-echo "== Release $version: Windows 10-11 (mingw-w64, Qt 6)"
-build windows
-echo "== Release $version: Windows 7-8 (mingw-w64, Qt 5.15)"
-build windows-qt5
-
 # package DIR GENERATORS: CPack's packages of a build, in DIR/packages.
 package() {
     rm -rf "$ROOT/$1/packages"
     (cd "$ROOT/$1" && cpack -G "$2" -B "$ROOT/$1/packages" >/dev/null)
 }
-echo "== Release $version: packages"
 package build/release/linux DEB
-package build/release/windows10-11 "ZIP;NSIS"
-package build/release/windows7-8 "ZIP;NSIS"
+
+# The mingw-w64 cross builds carry their unit tests, which the test command runs under Wine
+# on this host; only the program goes into the packages.
+export ZORVIK_WINDOWS_QT=$qt6 ZORVIK_WINDOWS_QT5=$qt5
+cd "$ROOT" || exit 1
+ensure_build_env
+# windows PRESET FOLDER: one Windows build and its ZIP and installer, in the Debian 13 environment.
+windows() {
+    local started=$SECONDS
+    in_build_env bash -c 'source tools/common.sh && build "$1" &&
+        cd "$2" && rm -rf packages && cpack -G "ZIP;NSIS" -B "$PWD/packages" >/dev/null' _ "$@"
+    echo "   ($1: $((SECONDS - started)) s)"
+}
+echo "== Release $version: Windows 10-11 (mingw-w64 GCC 14, Qt 6.8.2; Debian 13)"
+windows windows build/release/windows10-11
+echo "== Release $version: Windows 7-8 (mingw-w64 GCC 14, Qt 5.15.15; Debian 13)"
+windows windows-qt5 build/release/windows7-8
 
 dist="$ROOT/dist"
 rm -rf "$dist"
@@ -60,19 +68,32 @@ done
 (cd "$dist" && sha256sum -- *.deb *.exe *.zip >SHA256SUMS)
 
 # What the packages were built from besides the commit: the Qt prefixes (a hash over every file
-# in them) and the versions of the tools.
+# in them but Qt's SBOM, which carries the time Qt was built) with the Debian sources they were
+# built from, the versions of this host's tools (the .deb), the Windows runtime DLLs that ship
+# with the package each came from, and every package of the Debian 13 environment (the Windows
+# builds).
 tree_sha256() {
-    (cd "$1" && find . -type f ! -name .complete -print0 | sort -z | xargs -0 sha256sum) |
-        sha256sum | cut -d' ' -f1
+    (cd "$1" && find . -type f ! -name .complete ! -path './sbom/*' -print0 | sort -z |
+        xargs -0 sha256sum) | sha256sum | cut -d' ' -f1
 }
 {
     echo "commit $(git -C "$ROOT" rev-parse HEAD)"
     echo "SOURCE_DATE_EPOCH $SOURCE_DATE_EPOCH"
-    echo "qt6-windows $(tree_sha256 "$qt6") $qt6"
-    echo "qt5-windows $(tree_sha256 "$qt5") $qt5"
+    echo "qt6-windows $(tree_sha256 "$qt6") $qt6 $(bash "$ROOT/tools/windows-qt6.sh" --source)"
+    echo "qt5-windows $(tree_sha256 "$qt5") $qt5 $(bash "$ROOT/tools/windows-qt5.sh" --source)"
+    echo "== Debian 12 host (Linux build, .deb)"
     dpkg-query -W -f='${Package} ${Version}\n' cmake ninja-build g++ qt6-base-dev \
-        libqrcodegencpp-dev g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
-        mingw-w64-common nsis dpkg-dev
+        libqrcodegencpp-dev dpkg-dev
+    echo "== Windows runtime DLLs (Debian 13 environment): file sha256 package version"
+    # shellcheck disable=SC2016 # expanded in the build environment
+    in_build_env bash -c 'for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+        file=$(readlink -f "$(x86_64-w64-mingw32-g++-posix -print-file-name=$dll)")
+        package=$(dpkg-query -S "$file" | cut -d: -f1)
+        echo "$dll $(sha256sum <"$file" | cut -d" " -f1) $package" \
+            "$(dpkg-query -W -f="\${Version}" "$package")"
+    done'
+    echo "== Debian 13 environment $BUILD_ENV (Windows builds): every package"
+    build_env_packages
 } >"$ROOT/build/release/BUILDINFO"
 
 echo "Release written to dist/:"

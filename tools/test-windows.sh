@@ -3,9 +3,11 @@
 # Wine (Qt 6 in a prefix that reports Windows 10, Qt 5.15 in one that reports Windows 7 SP1);
 # each installer run silently in a fresh prefix of its Windows, and each ZIP unpacked alone into
 # another, the installed program run end to end in Xvfb inside a network namespace with a LAN
-# address and a default route, with no WINEPATH; the installers' own checks; and the Windows 7
-# import check of the 7-8 package. Runs tools/release.sh first when dist/ holds no release.
+# address and a default route, with no WINEPATH; the installers' own checks; that each package's
+# compiler runtime is the GCC 14 one of the Debian 13 build environment; and the Windows 7 import
+# check of the 7-8 package. Runs tools/release.sh first when dist/ holds no release.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+source "$ROOT/tools/windows-build-env.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
     mingw-w64-tools binutils-mingw-w64-x86-64 qt6-base-dev-tools wine64 libzxing-dev xvfb \
@@ -77,7 +79,8 @@ run_in_namespace() {
     ip route add default via 10.77.0.1 dev eth0
     local prefix=$1 program=$2 test=$3
     shift 3
-    WINEPREFIX="$prefix" WINEDEBUG=-all ZORVIK_WINDOWS_PROGRAM="$program" "$test" "$@"
+    WINEPREFIX="$prefix" WINEDEBUG="${ZORVIK_E2E_WINEDEBUG:--all}" ZORVIK_WINDOWS_PROGRAM="$program" \
+        "$test" "$@"
     WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
 }
 # end_to_end PREFIX PROGRAM [TEST FUNCTIONS...]
@@ -104,8 +107,17 @@ for windows in windows7-8 windows10-11; do
     new_wine_prefix "$prefix" "$reports"
     unzip -q "$dist/$name.zip" -d "$prefix/drive_c/Zorvik"
     program=$(find "$prefix/drive_c/Zorvik" -name Zorvik_QRCode.exe)
-    end_to_end "$prefix" "$program" phoneFetchesTheKeyItScanned
-    step "$windows ZIP, key served"
+    # Wine's list of the DLLs it loaded says whether the program drew itself in the native style
+    # it ships (Qt 6.8: qmodernwindowsstyle.dll; Qt 5.15: qwindowsvistastyle.dll), which a
+    # screenshot cannot tell from Qt's plain fallback style reliably.
+    loaded="$wines/zip-$windows-loaded.txt"
+    ZORVIK_E2E_WINEDEBUG=+loaddll end_to_end "$prefix" "$program" phoneFetchesTheKeyItScanned \
+        2>"$loaded" || { grep -v ':trace:loaddll:' "$loaded" >&2; exit 1; }
+    grep -qE 'styles\\\\q[a-z]+style\.dll" at [0-9A-Fa-f]+: native' "$loaded" || {
+        echo "test-windows: the $windows program did not load the style plugin it ships" >&2
+        exit 1
+    }
+    step "$windows ZIP, key served in the native style"
     rm -rf "$wines/installed-$windows" "$prefix"
 done
 
@@ -114,6 +126,31 @@ bash "$ROOT/tools/check-windows-installer.sh" "$dist/Zorvik_QRCode-$version-wind
 bash "$ROOT/tools/check-windows-installer.sh" "$dist/Zorvik_QRCode-$version-windows7-8-x64.exe" \
     "$dist/Zorvik_QRCode-$version-windows7-8-x64.zip"
 step "installer checks under Wine"
+
+echo "== Windows: the compiler's runtime in each package is the Debian 13 environment's GCC 14"
+# Each shipped runtime DLL must be the environment's byte for byte once both are stripped alike by
+# the environment's own strip (which also stamps the time): this host's GCC 12 runtime, which Qt
+# 6.8.2 and Qt 5.15.15 were not linked against, would differ.
+runtime="$wines/runtime"
+for windows in windows10-11 windows7-8; do
+    mkdir -p "$runtime/$windows"
+    unzip -q -j "$dist/Zorvik_QRCode-$version-$windows-x64.zip" '*/lib*.dll' -d "$runtime/$windows"
+done
+# shellcheck disable=SC2016 # expanded in the build environment
+(cd "$ROOT" && in_build_env env SOURCE_DATE_EPOCH=0 bash -c 'cd "$0"
+    for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+        cp "$(readlink -f "$(x86_64-w64-mingw32-g++-posix -print-file-name=$dll)")" "$dll"
+        x86_64-w64-mingw32-strip --strip-unneeded "$dll" windows*/"$dll"
+    done' "$runtime")
+for windows in windows10-11 windows7-8; do
+    for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+        cmp -s "$runtime/$windows/$dll" "$runtime/$dll" || {
+            echo "test-windows: $dll of the $windows package is not Debian 13's GCC 14 one" >&2
+            exit 1
+        }
+    done
+done
+step "runtime DLLs"
 
 echo "== Windows 7: the imports of the 7-8 package"
 python3 "$ROOT/tools/check-win7-imports.py" --self-test

@@ -1,37 +1,49 @@
 #!/usr/bin/env bash
 # Provides Qt for Windows (mingw-w64, with the QR library) for a cross build, and prints its
-# prefix. Usage: windows-qt.sh 6|5 (Qt 6.4.2 for Windows 10-11, Qt 5.15.8 for Windows 7-8).
+# prefix. Usage: windows-qt.sh 6|5 [--source] (Qt 6.8.2 for Windows 10-11, Qt 5.15.15 for Windows
+# 7-8, both from Debian 13's sources, which its security team maintains); --source prints instead
+# the Debian source package the Qt was built from: "PACKAGE VERSION SUITE".
 # In this order: the prefix named by ZORVIK_WINDOWS_QT (Qt 6) or ZORVIK_WINDOWS_QT5 (Qt 5);
 # else the prebuilt archive from the shared folder beside the project, unpacked into /opt/zorvik
-# once its checksum matches; else built from Debian's own sources (said on screen: about 30
-# minutes for Qt 6, 15 for Qt 5, on two cores), also kept in /opt/zorvik.
+# once its checksum matches; else built from Debian's sources in the Debian 13 build environment
+# (tools/windows-build-env.sh; said on screen: about 40 minutes for Qt 6, 16 for Qt 5, on two
+# cores), also kept in /opt/zorvik. The prefixes hold Debian 13 programs (Qt's host tools) and its
+# GCC 14 runtime: they are built against only in that environment.
 # One fixed place for every clone: the linker orders a program's imports by the paths of the
 # import libraries, so Qt in another folder would give the Windows programs other bytes.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 case "${1:-}" in
 6)
-    version=6.4.2
-    sha256=7825e9492096c5eb20ca84733ec2556da3e4aabe57242e33d7d930209aaef430
+    version=6.8.2
+    source_package="qt6-base 6.8.2+dfsg-9+deb13u2 trixie"
+    shared=windows-qt6.8
+    sha256=eba412ed00a20549b98b8371a8083330b2aec0b10f31fabfe791eea0f185df56
     named=${ZORVIK_WINDOWS_QT:-}
     variable=ZORVIK_WINDOWS_QT
-    minutes=30
+    minutes=40
     ;;
 5)
-    version=5.15.8
-    sha256=0b7c8c8191fb9789844d74d670f61e1f50495a50348f08f1304f1bf814a50d9c
+    version=5.15.15
+    source_package="qtbase-opensource-src 5.15.15+dfsg-6+deb13u1 trixie"
+    shared=windows-qt5.15.15
+    sha256=58f2b57b12a0d4cb462580e0e76217f1930788f1bbd47767fc6008d0a6c14f6a
     named=${ZORVIK_WINDOWS_QT5:-}
     variable=ZORVIK_WINDOWS_QT5
-    minutes=15
+    minutes=16
     ;;
 *)
-    echo "usage: $0 6|5" >&2
+    echo "usage: $0 6|5 [--source]" >&2
     exit 2
     ;;
 esac
 major=$1
+if [[ ${2:-} == --source ]]; then
+    echo "$source_package"
+    exit 0
+fi
 name="qt$version-mingw-w64-x86_64"
-archive="$ROOT/../shared/windows-qt$major/$name.tar.xz"
+archive="$ROOT/../shared/$shared/$name.tar.xz"
 qt_home=/opt/zorvik
 prefix="$qt_home/$name"
 

@@ -20,13 +20,17 @@ qt_of_build() {
 }
 
 qt="${ZORVIK_WINDOWS_QT:-$(qt_of_build "${1:-}")}"
-qt="${qt:-/opt/zorvik/qt6.4.2-mingw-w64-x86_64}"
+qt="${qt:-/opt/zorvik/qt6.8.2-mingw-w64-x86_64}"
 export WINEPREFIX="${ZORVIK_WINE_PREFIX:-$root/build/wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
-# Wine has its own search path for DLLs: Qt's and the compiler's runtime, as on a developer's PC.
-gcc_dll_dir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
-pthread_dll_dir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libwinpthread-1.dll)")
-export WINEPATH="$qt/bin;$gcc_dll_dir;$pthread_dll_dir"
+# Wine has its own search path for DLLs: Qt's, as on a developer's PC, and beside them the
+# compiler's runtime they were linked against (GCC 14 of the Debian 13 build environment, which
+# the builds use too; this host's own mingw-w64 runtime is another GCC's and must not be mixed in).
+[[ -f "$qt/bin/libstdc++-6.dll" ]] || {
+    echo "wine-run: $qt/bin lacks the compiler's runtime (libstdc++-6.dll)" >&2
+    exit 1
+}
+export WINEPATH="$qt/bin"
 # Drive Z: is the host's root in every Wine prefix.
 export QT_PLUGIN_PATH="Z:$qt/plugins"
 # Wine keeps the host's QT_ variables from Windows programs (they belong to the host's Qt) and

@@ -1,0 +1,162 @@
+#!/usr/bin/env bash
+# The Debian 13 (trixie) environment the Windows builds run in, and the way into it. Sourced by
+# the release, the Qt-for-Windows scripts and the test command; run alone, it makes the
+# environment (if needed) and prints its folder, or with --packages lists what it holds.
+#
+# Why Debian 13: the Windows packages ship Qt 6.8.2 and Qt 5.15.15 from Debian 13's sources, which
+# its security team maintains. Those prefixes were configured with Debian 13's Qt host tools (which
+# need its glibc) and linked against its GCC 14 runtime, which must be the one that ships beside
+# them. The Linux build and the .deb stay on the host's Debian 12.
+#
+# Made once with debootstrap, from the mirror the host's own packages come from, into one fixed
+# folder (ZORVIK_BUILD_ENV, default /opt/zorvik/trixie-build) kept between runs and shared by
+# every clone; made again when the package list below changes. The toolchain and the Qt host
+# tools are pinned to the versions the prebuilt Qt prefixes were built with: when Debian replaces
+# one, the environment cannot be made until the list (and the prefixes) follow.
+#
+# in_build_env COMMAND...: runs COMMAND (as root) in the environment, in a mount namespace of its
+# own, with the project, the build folders and the Qt prefixes at the same paths as on the host, so
+# that every path a build writes is the one the host's checks read.
+
+BUILD_ENV=${ZORVIK_BUILD_ENV:-/opt/zorvik/trixie-build}
+BUILD_ENV_SUITE=trixie
+# Pinned: the compiler, its runtime (which ships) and the Qt host tools with the CMake packages
+# that find them (qt6-base-dev; QT_HOST_PATH=/usr). The others are what the builds run and what
+# building Qt from source needs (Qt 5's host tools are compiled by its configure).
+BUILD_ENV_PACKAGES=(
+    g++-mingw-w64-x86-64-posix=14.2.0-19+27+b1
+    gcc-mingw-w64-x86-64-posix=14.2.0-19+27+b1
+    gcc-mingw-w64-x86-64-posix-runtime=14.2.0-19+27+b1
+    mingw-w64-x86-64-dev=12.0.0-5
+    mingw-w64-common=12.0.0-5
+    binutils-mingw-w64-x86-64=2.44-3+12+b1
+    qt6-base-dev-tools=6.8.2+dfsg-9+deb13u2
+    qt6-base-dev=6.8.2+dfsg-9+deb13u2
+    cmake ninja-build nsis file make g++ perl python3 patch xz-utils ca-certificates
+)
+
+# The host's Debian mirror (deb822 or one-line sources), with its security archive beside it.
+build_env_mirror() {
+    local mirror
+    mirror=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null)
+    [[ -n $mirror ]] || mirror=$(awk '/^deb / {print $2; exit}' /etc/apt/sources.list 2>/dev/null)
+    echo "${mirror:-http://deb.debian.org/debian}"
+}
+
+# What decides whether a made environment is still the right one.
+build_env_stamp() {
+    printf '%s\n' "$BUILD_ENV_SUITE" "${BUILD_ENV_PACKAGES[@]}" | sha256sum | cut -d' ' -f1
+}
+
+# Mounts what a command in the environment needs, then runs it there (inside unshare -m).
+# Usage: build_env_enter ROOT BINDS COMMAND...; BINDS is a newline-separated list of host folders.
+build_env_enter() {
+    set -euo pipefail
+    local root=$1 binds=$2 dir
+    shift 2
+    mount --make-rprivate /
+    mount -t proc proc "$root/proc"
+    mount --rbind /dev "$root/dev"
+    mount --bind /etc/resolv.conf "$root/etc/resolv.conf"
+    mkdir -p "$root/tmp"
+    mount -t tmpfs tmpfs "$root/tmp"
+    while IFS= read -r dir; do
+        [[ -n $dir && -d $dir ]] || continue
+        mkdir -p "$root$dir"
+        mount --rbind "$dir" "$root$dir"
+    done <<<"$binds"
+    exec chroot "$root" "$@"
+}
+
+# Makes the environment unless the one in place was made from the same list.
+ensure_build_env() {
+    local stamp
+    stamp=$(build_env_stamp)
+    [[ -f $BUILD_ENV/.zorvik-env && $(cat "$BUILD_ENV/.zorvik-env") == "$stamp" ]] && return 0
+    mkdir -p "$(dirname "$BUILD_ENV")"
+    # One maker at a time; a run that waited finds the environment made.
+    exec 9>"$BUILD_ENV.lock"
+    flock 9
+    if [[ -f $BUILD_ENV/.zorvik-env && $(cat "$BUILD_ENV/.zorvik-env") == "$stamp" ]]; then
+        exec 9>&-
+        return 0
+    fi
+    ensure_packages debootstrap debian-archive-keyring util-linux
+    local mirror started=$SECONDS new="$BUILD_ENV.new"
+    mirror=$(build_env_mirror)
+    echo "Making the Debian 13 build environment for Windows in $BUILD_ENV (a few minutes)" >&2
+    rm -rf "$new"
+    debootstrap --variant=minbase --keyring=/usr/share/keyrings/debian-archive-keyring.gpg \
+        "$BUILD_ENV_SUITE" "$new" "$mirror" >"$BUILD_ENV.log" 2>&1 || {
+        tail -n 20 "$BUILD_ENV.log" >&2
+        echo "windows-build-env: debootstrap of $BUILD_ENV_SUITE from $mirror failed" >&2
+        exit 1
+    }
+    cat >"$new/etc/apt/sources.list.d/debian.sources" <<SOURCES
+Types: deb
+URIs: $mirror
+Suites: $BUILD_ENV_SUITE $BUILD_ENV_SUITE-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb
+URIs: ${mirror%/debian}/debian-security
+Suites: $BUILD_ENV_SUITE-security
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+    rm -f "$new/etc/apt/sources.list"
+    # Documentation and translations are of no use to a build.
+    cat >"$new/etc/dpkg/dpkg.cfg.d/zorvik-nodoc" <<'NODOC'
+path-exclude /usr/share/doc/*
+path-include /usr/share/doc/*/copyright
+path-exclude /usr/share/man/*
+path-exclude /usr/share/locale/*
+NODOC
+    unshare -m bash -c "$(declare -f build_env_enter); build_env_enter \"\$@\"" _ "$new" "" \
+        /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive \
+        bash -c 'apt-get update -qq && apt-get install -y -qq --no-install-recommends "$@" &&
+                 apt-get clean' _ "${BUILD_ENV_PACKAGES[@]}" >>"$BUILD_ENV.log" 2>&1 || {
+        tail -n 20 "$BUILD_ENV.log" >&2
+        echo "windows-build-env: the packages could not be installed; when Debian has replaced" \
+            "a pinned version, the list in tools/windows-build-env.sh must follow" >&2
+        exit 1
+    }
+    echo "$stamp" >"$new/.zorvik-env"
+    rm -rf "$BUILD_ENV"
+    mv -T "$new" "$BUILD_ENV"
+    exec 9>&-
+    echo "Debian 13 build environment made in $((SECONDS - started)) s" >&2
+}
+
+# in_build_env COMMAND...: see the top. The project (ROOT), the Qt prefixes under /opt/zorvik or
+# named by ZORVIK_WINDOWS_QT and ZORVIK_WINDOWS_QT5, and BUILD_ENV_BINDS (extra folders, one a
+# line) are reachable; the environment's variables are those of a release build, nothing else of
+# the host's.
+in_build_env() {
+    ensure_build_env
+    local binds dir vars=() name
+    binds=$(printf '%s\n' "$ROOT" ${BUILD_ENV_BINDS:+"$BUILD_ENV_BINDS"} \
+        ${ZORVIK_WINDOWS_QT:+"$ZORVIK_WINDOWS_QT"} ${ZORVIK_WINDOWS_QT5:+"$ZORVIK_WINDOWS_QT5"})
+    for dir in /opt/zorvik/qt*-mingw-w64-x86_64; do
+        [[ -d $dir ]] && binds+=$'\n'$dir
+    done
+    for name in SOURCE_DATE_EPOCH QT_RCC_SOURCE_DATE_OVERRIDE TZ LC_ALL ZORVIK_WINDOWS_QT \
+        ZORVIK_WINDOWS_QT5 JOBS NICE CONFIGURE_ONLY; do
+        [[ -n ${!name:-} ]] && vars+=("$name=${!name}")
+    done
+    unshare -m bash -c "$(declare -f build_env_enter); build_env_enter \"\$@\"" _ \
+        "$BUILD_ENV" "$binds" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
+        "${vars[@]}" bash -c 'umask 022; cd "$0" && exec "$@"' "$PWD" "$@"
+}
+
+# The environment's package list, as BUILDINFO records it.
+build_env_packages() {
+    chroot "$BUILD_ENV" dpkg-query -W -f='${Package} ${Version}\n'
+}
+
+if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
+    source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+    ensure_build_env
+    if [[ ${1:-} == --packages ]]; then build_env_packages; else echo "$BUILD_ENV"; fi
+fi
