@@ -6,7 +6,9 @@ Which third-party code is compiled into the shipped Qt DLLs is not a hand list: 
 Qt's own attribution files (qt_attribution.json) in the source the Qt was built from, and an
 entry counts when one of its source files was compiled into a shipped DLL, or is included by
 one that was. The Qt prefix's DLLs still carry their COFF symbol table, whose .file entries name
-every compiled source file (the shipped copies are stripped).
+every compiled source file (the shipped copies are stripped). A Qt DLL installed without its
+symbol table (Qt 5's qmake strips on install) is read from its project files instead
+(qmake_sources.py).
 
 Usage: gather-notices.py --config FILE.json --out DIR
 The configuration names: product, version, owner, stage (the staged package folder), prefix
@@ -22,6 +24,8 @@ import subprocess
 import sys
 import tarfile
 
+from qmake_sources import QmakeSources, prefix_features
+
 SOURCE_SUFFIXES = (".c", ".cc", ".cpp", ".cxx")
 # What a PE symbol table keeps of a long source file name when it has no room for more.
 FILE_SYMBOL_LENGTH = 14
@@ -30,15 +34,83 @@ FILE_SYMBOL_LENGTH = 14
 def compiled_files(objdump, dll):
     """The names of the source files compiled into DLL, from its .file symbols."""
     table = subprocess.run([objdump, "-t", dll], check=True, capture_output=True, text=True)
-    names = {line.split()[-1] for line in table.stdout.splitlines() if "(scl 103)" in line}
-    if not names:
-        sys.exit(f"gather-notices: {dll} has no symbol table: which code it holds is unknown")
-    return names
+    return {line.split()[-1] for line in table.stdout.splitlines() if "(scl 103)" in line}
 
 
 def is_compiled(name, compiled):
     return name in compiled or any(
         len(known) == FILE_SYMBOL_LENGTH and name.startswith(known) for known in compiled)
+
+
+# The platform tests that hold on Windows; code under any other Q_OS_ test is left out.
+WINDOWS_OS = {"Q_OS_WIN", "Q_OS_WIN32", "Q_OS_WIN64", "Q_OS_WINDOWS"}
+
+
+# The Qt prefix's feature macros: QT_FEATURE_x (1 or -1) and the QT_NO_X it defines.
+FEATURES = {}
+
+
+def read_features(prefix):
+    for folder, _, files in os.walk(os.path.join(prefix, "include")):
+        for name in files:
+            if re.fullmatch(r"(qconfig|qt\w*-config(_p)?)\.h", name):
+                with open(os.path.join(folder, name), encoding="utf-8") as f:
+                    for match in re.finditer(r"#define (QT_FEATURE_\w+|QT_NO_\w+) ?(-?1)?", f.read()):
+                        FEATURES[match.group(1)] = match.group(2) != "-1"
+
+
+def known(name):
+    """Whether a macro the platform or the prefix decides: True, False, or None."""
+    if name.startswith("Q_OS_"):
+        return name in WINDOWS_OS
+    if name.startswith("QT_NO_"):
+        return FEATURES.get(name, False) if FEATURES else None
+    return FEATURES.get(name)
+
+
+def windows_value(directive, argument):
+    """Whether a preprocessor condition holds for this Windows build: True, False, or None when
+    it tests anything neither the platform nor the prefix's features decide."""
+    argument = re.sub(r"//.*|/\*.*?\*/", "", argument).strip()
+    expression = {"ifdef": f"defined({argument})", "ifndef": f"!defined({argument})"}.get(
+        directive, argument)
+    expression = re.sub(r"QT_CONFIG\s*\(\s*(\w+)\s*\)", r"QT_FEATURE_\1", expression)
+    names = [name for name in re.findall(r"[A-Za-z_]\w*", expression) if name != "defined"]
+    if not names or any(known(name) is None for name in names):
+        return None
+    python = re.sub(r"defined\s*\(?\s*(\w+)\s*\)?", lambda m: str(known(m.group(1))), expression)
+    python = re.sub(r"\b(Q_OS_|QT_NO_|QT_FEATURE_)\w+\b", lambda m: str(known(m.group(0))),
+                    python)
+    python = python.replace("||", " or ").replace("&&", " and ").replace("!", " not ")
+    if not re.fullmatch(r"[\sA-Za-z()]*", python) or \
+            set(re.findall(r"\w+", python)) - {"True", "False", "and", "or", "not"}:
+        return None
+    return bool(eval(python, {"__builtins__": {}}))  # only True/False/and/or/not: checked above
+
+
+def windows_includes(text):
+    """The files a source includes when compiled for Windows (platform tests followed)."""
+    branches, found = [], []  # branches: [this branch may be compiled, an earlier one is]
+    for line in text.splitlines():
+        match = re.match(r"\s*#\s*(ifdef|ifndef|if|elif|else|endif|include)\b(.*)", line)
+        if not match:
+            continue
+        directive, argument = match.groups()
+        if directive in ("if", "ifdef", "ifndef"):
+            value = windows_value(directive, argument)
+            branches.append([value is not False, value is True])
+        elif directive == "elif" and branches:
+            value, taken = windows_value("if", argument), branches[-1][1]
+            branches[-1] = [not taken and value is not False, taken or value is True]
+        elif directive == "else" and branches:
+            branches[-1] = [not branches[-1][1], True]
+        elif directive == "endif" and branches:
+            branches.pop()
+        elif directive == "include" and all(branch[0] for branch in branches):
+            name = re.match(r'\s*[<"]([^>"]+)[>"]', argument)
+            if name:
+                found.append(name.group(1))
+    return found
 
 
 def attribution_entries(text):
@@ -53,7 +125,8 @@ def split_files(value):
 def gather_qt(config):
     """The attribution entries of the Qt source whose code is in the shipped Qt DLLs."""
     stage, prefix = config["stage"], config["prefix"]
-    compiled = set()
+    read_features(prefix)
+    compiled, stripped = set(), []
     for folder, _, files in os.walk(stage):
         for name in files:
             relative = os.path.relpath(os.path.join(folder, name), stage)
@@ -65,57 +138,94 @@ def gather_qt(config):
                 os.path.join(prefix, "plugins", *parts)
             if not os.path.isfile(built):
                 sys.exit(f"gather-notices: {relative} is not in the Qt prefix {prefix}")
-            compiled |= compiled_files(config["objdump"], built)
+            names = compiled_files(config["objdump"], built)
+            compiled |= names
+            if not names:
+                stripped.append(name)
 
+    # One pass over the tarball (a compressed tarball is slow to read out of order).
+    by_path, top = {}, None
     with tarfile.open(config["qt_source"]) as source:
-        members = [member for member in source.getmembers() if member.isfile()]
-        top = members[0].name.split("/", 1)[0]
-        by_path = {member.name.split("/", 1)[1]: member for member in members if "/" in member.name}
-        read = lambda path: source.extractfile(by_path[path]).read().decode("utf-8", "replace")
-        # What the compiled sources include: code a library is built from that way leaves no
-        # .file symbol of its own.
-        included = set()
-        for path in by_path:
-            name = os.path.basename(path)
-            if path.startswith("src/") and name.endswith(SOURCE_SUFFIXES) and \
-                    is_compiled(name, compiled):
-                included |= {os.path.basename(found) for found in
-                             re.findall(r'#\s*include\s*[<"]([^>"]+)[>"]', read(path))}
-        qt_licences = {}
-        for wanted, candidates in (("LGPL-3.0.txt", ["LICENSES/LGPL-3.0-only.txt", "LICENSE.LGPL3"]),
-                                   ("GPL-3.0.txt", ["LICENSES/GPL-3.0-only.txt", "LICENSE.GPL3"])):
-            found = [path for path in candidates if path in by_path]
-            if not found:
-                sys.exit(f"gather-notices: no {wanted} in {config['qt_source']}")
-            qt_licences[wanted] = (read(found[0]), f"{top}/{found[0]}")
+        for member in source:
+            if member.isfile() and "/" in member.name:
+                top, path = member.name.split("/", 1)
+                by_path[path] = source.extractfile(member).read().decode("utf-8", "replace")
+    read = by_path.__getitem__
+    # A DLL installed without its symbol table (qmake's install strips): what its project
+    # files compile for this build.
+    from_projects = set()
+    if stripped:
+        project = QmakeSources(by_path, *prefix_features(prefix))
+        for name in stripped:
+            target = re.sub(r"^Qt\d", "Qt", name[:-4])
+            sources = project.compiled(target)
+            if not sources:
+                sys.exit(f"gather-notices: {name} has no symbol table and no project in the source")
+            from_projects |= sources
+    # What the compiled sources include, and what those include in turn: code a library is
+    # built from that way leaves no .file symbol of its own.
+    pending = [path for path in by_path if path.startswith("src/") and
+               not re.search(r"/(doc|examples|tests)/", path) and path.endswith(SOURCE_SUFFIXES)
+               and (path in from_projects or is_compiled(os.path.basename(path), compiled))]
+    compiled |= {os.path.basename(path) for path in from_projects}
+    # An include found beside its includer is known by its path; one found through the include
+    # path by its name, when no other file in the source has that name.
+    named = {}
+    for path in by_path:
+        named.setdefault(os.path.basename(path), []).append(path)
+    seen = set(pending)
+    while pending:
+        path = pending.pop()
+        for name in windows_includes(read(path)):
+            target = os.path.normpath(os.path.join(os.path.dirname(path), name))
+            if target not in by_path:
+                candidates = [candidate for candidate in named.get(os.path.basename(name), [])
+                              if candidate.startswith("src/")]
+                target = candidates[0] if len(candidates) == 1 else None
+            if target and target not in seen:
+                seen.add(target)
+                pending.append(target)
+    included = {os.path.basename(path) for path in seen}
+    stem = lambda name: name.split(".", 1)[0]
+    included_stems = {stem(name) for name in included}
+    qt_licences = {}
+    for wanted, candidates in (("LGPL-3.0.txt", ["LICENSES/LGPL-3.0-only.txt", "LICENSE.LGPL3"]),
+                               ("GPL-3.0.txt", ["LICENSES/GPL-3.0-only.txt", "LICENSE.GPL3"])):
+        found = [path for path in candidates if path in by_path]
+        if not found:
+            sys.exit(f"gather-notices: no {wanted} in {config['qt_source']}")
+        qt_licences[wanted] = (read(found[0]), f"{top}/{found[0]}")
 
-        entries = []
-        for path in sorted(by_path):
-            if os.path.basename(path) != "qt_attribution.json":
+    entries = []
+    for path in sorted(by_path):
+        if os.path.basename(path) != "qt_attribution.json":
+            continue
+        folder = os.path.dirname(path)
+        for entry in attribution_entries(read(path)):
+            if "libs" not in entry.get("QtParts", ["libs"]):
                 continue
-            folder = os.path.dirname(path)
-            for entry in attribution_entries(read(path)):
-                if "libs" not in entry.get("QtParts", ["libs"]):
-                    continue
-                base = os.path.normpath(os.path.join(folder, entry.get("Path", ".")))
-                if "Files" in entry:
-                    files = [os.path.join(base, name) for name in split_files(entry["Files"])]
-                elif base in by_path:
-                    files = [base]
-                else:
-                    files = [p for p in by_path if p.startswith(base + "/")]
-                names = {os.path.basename(f) for f in files}
-                if not any((n.endswith(SOURCE_SUFFIXES) and is_compiled(n, compiled))
-                           or n in included for n in names):
-                    continue
-                licence_files = entry.get("LicenseFiles") or split_files(entry.get("LicenseFile", ""))
-                texts = []
-                for licence in licence_files:
-                    licence_path = os.path.normpath(os.path.join(folder, licence))
-                    if licence_path not in by_path:
-                        sys.exit(f"gather-notices: {entry['Id']}: no {licence_path} in the source")
-                    texts.append((f"{top}/{licence_path}", read(licence_path)))
-                entries.append((entry, f"{top}/{path}", texts))
+            base = os.path.normpath(os.path.join(folder, entry.get("Path", ".")))
+            if "Files" in entry:
+                files = [os.path.join(base, name) for name in split_files(entry["Files"])]
+            elif base in by_path:
+                files = [base]
+            else:
+                files = [p for p in by_path if p.startswith(base + "/")]
+            names = {os.path.basename(f) for f in files}
+            # A file generated from an entry's data (webgradients.css gives webgradients.cpp)
+            # is known by its stem.
+            if not any(os.path.normpath(f) in seen for f in files) and \
+                    not any(is_compiled(n, compiled) or stem(n) in included_stems
+                            for n in names if n.endswith(SOURCE_SUFFIXES + (".css",))):
+                continue
+            licence_files = entry.get("LicenseFiles") or split_files(entry.get("LicenseFile", ""))
+            texts = []
+            for licence in licence_files:
+                licence_path = os.path.normpath(os.path.join(folder, licence))
+                if licence_path not in by_path:
+                    sys.exit(f"gather-notices: {entry['Id']}: no {licence_path} in the source")
+                texts.append((f"{top}/{licence_path}", read(licence_path)))
+            entries.append((entry, f"{top}/{path}", texts))
     return entries, qt_licences
 
 

@@ -22,7 +22,8 @@ cmake --install "$build" --prefix "$work/stage" >/dev/null
 # from the environment that built the program (the compiler's own folders).
 runtime_package() {
     local compiler path
-    compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
+    compiler=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' \
+        "$build"/CMakeFiles/*/CMakeCXXCompiler.cmake | head -n 1)
     path=$("$compiler" -print-file-name="$1")
     dpkg-query -S "$(realpath "$path")" | cut -d: -f1
 }

@@ -71,8 +71,8 @@ done
 runtime_dll_packages() {
     local windows dll compiler path
     for windows in windows10-11 windows7-8; do
-        compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' \
-            "$ROOT/build/release/$windows/CMakeCache.txt")
+        compiler=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' \
+            "$ROOT/build/release/$windows"/CMakeFiles/*/CMakeCXXCompiler.cmake | head -n 1)
         for dll in $(unzip -Z1 "$ROOT/build/release/$windows/packages/$name-$windows-x64.zip" |
             grep -o 'lib[^/]*\.dll$' | sort); do
             path=$(realpath "$("$compiler" -print-file-name="$dll")")
