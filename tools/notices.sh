@@ -48,7 +48,8 @@ cat >"$work/config.json" <<JSON
 {
   "product": "Zorvik_QRCode",
   "version": "$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")",
-  "owner": "Zorvik_QRCode's owner",
+  "owner": "the Zorvik_QRCode developers",
+  "owner_fr": "les développeurs de Zorvik_QRCode",
   "stage": "$work/stage",
   "prefix": "$prefix",
   "objdump": "$(sed -n 's/^CMAKE_OBJDUMP:[A-Z]*=//p' "$build/CMakeCache.txt")",
