@@ -92,19 +92,19 @@ EOF
         cp -a "$staged" "$work/files"
         cp "$(dirname "$project")"/*.ini "$work/"
         # NSIS's plugins, which the installer unpacks and runs, signed too and found first.
-        cp -r /usr/share/nsis/Plugins "$work/plugins"
-        count=$(($(sign_folder "$work/files") + $(sign_folder "$work/plugins")))
+        mkdir -p "$work/plugins"
+        cp -r /usr/share/nsis/Plugins/amd64-unicode /usr/share/nsis/Plugins/x86-unicode "$work/plugins/"
+        sign_folder "$work/plugins" >/dev/null
+        count=$(sign_folder "$work/files")
         sed -e "s|^\( *!define INST_DIR \).*|\1\"$work/files\"|" \
             -e "s|^\( *OutFile \).*|\1\"$work/$name\"|" "$project" >"$work/project.nsi"
         makensis -V2 -DZORVIK_SIGN_UNINSTALLER="$secrets/sign-pe" \
-            "-X!addplugindir /amd64-unicode $work/plugins/amd64-unicode" \
-            "-X!addplugindir /x86-unicode $work/plugins/x86-unicode" \
-            "$work/project.nsi" >"$work/nsis.log" || {
+            -DZORVIK_PLUGIN_DIR="$work/plugins" "$work/project.nsi" >"$work/nsis.log" || {
             cat "$work/nsis.log" >&2
             exit 1
         }
         "$secrets/sign-pe" "$work/$name"
-        count=$((count + 2))
+        count=$((count + 2)) # the uninstaller and the installer
         mv "$work/$name" "$outdir/${name%.exe}-signed.exe"
         ;;
     *)

@@ -8,7 +8,8 @@
 #   ZORVIK_OTHER_PACKAGE    the installer to name on a Windows this one refuses;
 #   ZORVIK_AMD64            when set, a 64-bit installer (the mingw-w64 release builds).
 # Given on makensis's command line by tools/sign-windows.sh, when it builds a signed installer:
-#   ZORVIK_SIGN_UNINSTALLER the command that signs the file it is given (the uninstaller).
+#   ZORVIK_SIGN_UNINSTALLER the command that signs the file it is given (the uninstaller);
+#   ZORVIK_PLUGIN_DIR       a copy of NSIS's Plugins folder, its DLLs signed.
 #
 # Messages are French when the installer runs in French, English otherwise. A silent (/S) run
 # takes the answer that changes nothing: it refuses where the wizard would ask.
@@ -19,6 +20,12 @@
   Target amd64-unicode
 !else
   Unicode true
+!endif
+# NSIS's plugins, which the installer unpacks and runs, taken first from this folder when given:
+# tools/sign-windows.sh gives signed copies. After the target, which reloads NSIS's own.
+!ifdef ZORVIK_PLUGIN_DIR
+  !addplugindir /amd64-unicode "${ZORVIK_PLUGIN_DIR}/amd64-unicode"
+  !addplugindir /x86-unicode "${ZORVIK_PLUGIN_DIR}/x86-unicode"
 !endif
 # The same files give the same installer whenever and wherever it is built: no file times.
 SetDateSave off
