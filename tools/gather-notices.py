@@ -117,7 +117,7 @@ def gather_qt(config):
                 pending.append(target)
     included = {os.path.basename(path) for path in seen}
     stem = lambda name: name.split(".", 1)[0]
-    included_stems = {stem(name) for name in included}
+    included_stems = {stem(name) for name in included | compiled}
     qt_licences = {}
     for wanted, candidates in (("LGPL-3.0.txt", ["LICENSES/LGPL-3.0-only.txt", "LICENSE.LGPL3"]),
                                ("GPL-3.0.txt", ["LICENSES/GPL-3.0-only.txt", "LICENSE.GPL3"])):

@@ -1,5 +1,5 @@
 """The source files a Qt 5 (qmake) build compiled into a DLL, read from its project files, for
-Qt DLLs installed without a symbol table: SOURCES of the DLL's .pro and of every .pri it includes,
+Qt DLLs installed without a symbol table: SOURCES and resource files of the DLL's .pro and of every .pri it includes,
 of the bundled libraries it uses (QMAKE_USE: the qt<name> static libraries of src/3rdparty) and
 of the static support modules it links (QT += <module>-private), each under the scopes that hold
 for this build: Windows (mingw-w64) and the features the Qt prefix's mkspecs record. A scope this
@@ -113,11 +113,12 @@ class QmakeSources:
             if "$$" not in target:
                 self.parse(os.path.normpath(os.path.join(here, target)), project_dir, found, seen)
             return
-        assignment = re.match(r"(\w+)\s*[+*]?=\s*(.*)", statement)
+        assignment = re.match(r"([\w.]+)\s*[+*]?=\s*(.*)", statement)
         if not assignment:
             return
         key, value = assignment.groups()
-        if key in ("SOURCES", "OBJECTIVE_SOURCES"):
+        # NAME.files: the files of a resource compiled in (RESOURCES += NAME).
+        if key in ("SOURCES", "OBJECTIVE_SOURCES") or key.endswith(".files"):
             for name in value.split():
                 if name.startswith("$$PWD"):
                     found.add(os.path.normpath(here + name[5:]))
