@@ -159,6 +159,12 @@ def gather_qt(config):
     return entries, qt_licences
 
 
+def field(entry, key):
+    """An attribution field as text: newer attribution files give some as lists."""
+    value = entry.get(key, "")
+    return "\n".join(value) if isinstance(value, list) else str(value)
+
+
 def windows_text(text):
     """UTF-8 with a byte-order mark and CRLF: Notepad and the installer read it as UTF-8."""
     return "\ufeff" + text.replace("\r\n", "\n").replace("\n", "\r\n")
@@ -187,10 +193,10 @@ def main():
     third_party = []
     for entry, origin, texts in entries:
         name = f"licenses/Qt-third-party/{entry['Id']}.txt"
-        header = [f"{entry.get('Name', entry['Id'])} {entry.get('Version', '')}".rstrip(),
-                  f"Licence: {entry.get('License', '')}" +
-                  (f" ({entry['LicenseId']})" if entry.get("LicenseId") else ""),
-                  entry.get("Copyright", "").strip(), ""]
+        header = [f"{field(entry, 'Name') or entry['Id']} {field(entry, 'Version')}".rstrip(),
+                  f"Licence: {field(entry, 'License')}" +
+                  (f" ({field(entry, 'LicenseId')})" if entry.get("LicenseId") else ""),
+                  field(entry, "Copyright").strip(), ""]
         body = "\n".join(header) + "".join(f"\n{'-' * 72}\n{text}" for _, text in texts)
         write(os.path.join(out, name), body)
         sources[name] = f"{config['qt_package']} {config['qt_version']}: {origin}" + \
@@ -235,11 +241,11 @@ def main():
         f"https://snapshot.debian.org/package/{config['qt_package']}/{config['qt_version']}/ .",
     ]
     for entry, name in third_party:
-        what = f"{entry.get('Name', entry['Id'])} {entry.get('Version', '')}".rstrip()
+        what = f"{field(entry, 'Name') or entry['Id']} {field(entry, 'Version')}".rstrip()
         where = name.replace("/", "\\")
-        lines_fr.append(f"  - compilé dans Qt : {what} : {entry.get('License', '')} ({where}). "
+        lines_fr.append(f"  - compilé dans Qt : {what} : {field(entry, 'License')} ({where}). "
                         "Source : celle de Qt ci-dessus.")
-        lines_en.append(f"  - compiled into Qt: {what}: {entry.get('License', '')} ({where}). "
+        lines_en.append(f"  - compiled into Qt: {what}: {field(entry, 'License')} ({where}). "
                         "Source: Qt's, above.")
     for component in config["components"]:
         folder = "licenses\\" + sorted(component["files"])[0].split("/")[0] + "\\"
