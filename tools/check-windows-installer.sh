@@ -50,8 +50,10 @@ for entry in zipfile.ZipFile(sys.argv[1]).namelist():
 ' "$zip" | LC_ALL=C sort)
 [[ -n $packaged ]] || fail "$zip holds no files"
 
-# netsh: Wine's own unless a stand-in is put in its place (below).
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;netsh.exe=n,b"
+# netsh: Wine's own unless a stand-in is put in its place (below); no menu builder, which would
+# write the Start-menu shortcut as a launcher into the home folder of whoever runs the check.
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;netsh.exe=n,b;winemenubuilder.exe=d"
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 display=$(free_display)

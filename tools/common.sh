@@ -32,3 +32,10 @@ free_display() {
     while [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]]; do n=$((n + 1)); done
     echo "$n"
 }
+
+# tree_sha256 DIR: one SHA-256 over every file in DIR (names and contents), as BUILDINFO records
+# each Qt prefix; Qt's SBOM (sbom/, stamped with its build time) reaches no package and is left out.
+tree_sha256() {
+    (cd "$1" && find . -type f ! -name .complete ! -path './sbom/*' -print0 | LC_ALL=C sort -z |
+        xargs -0 sha256sum) | sha256sum | cut -d' ' -f1
+}

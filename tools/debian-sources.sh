@@ -1,20 +1,25 @@
-# Sourced by the Qt-for-Windows build scripts: fetches Debian sources through a private apt
-# configuration in $WORK/apt (the system's apt configuration is left untouched), from the same
-# mirror as the system's own Debian packages, into $WORK/src.
-# fetch_sources QT_PACKAGE[=VERSION] QT_DSC [SUITE]: the Qt source package (unless its .dsc is
-# there) and the QR library's upstream tarball, from SUITE (default bookworm) and its security
-# archive, where a security update of the suite's Qt is published first. A source that cannot be
-# fetched ends the build at once, saying which: apt itself would only warn about an index it could
-# not fetch and fail later with a less helpful message.
-fetch_sources() {
-    local apt=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$WORK/apt"
-        -o "Dir::State::Lists=$WORK/apt/lists" -o "Dir::Cache=$WORK/apt/cache")
-    local suite=${3:-bookworm}
-    mkdir -p "$WORK/apt/lists/partial" "$WORK/apt/cache/archives/partial" "$WORK/src"
-    local mirror
+# shellcheck shell=bash
+# Sourced by the Qt-for-Windows build scripts and the release: fetches Debian source packages
+# through a private apt configuration (the system's apt configuration is left untouched), from
+# the same mirror as the system's own Debian packages. Every file is kept in one folder outside
+# the project, $ZORVIK_SOURCES (default /opt/zorvik/sources), so that a second build or release
+# downloads nothing; a file is taken from there only once it matches its .dsc's checksum.
+# A source that cannot be fetched ends the run at once, saying which: apt itself would only warn
+# about an index it could not fetch and fail later with a less helpful message.
+
+ZORVIK_SOURCES=${ZORVIK_SOURCES:-/opt/zorvik/sources}
+
+# debian_source_index SUITE: the private apt options for the source index (main) of SUITE and of
+# its security archive, where a security update of its Qt comes first; fetched
+# once into $ZORVIK_SOURCES/apt-SUITE; prints them one per line.
+debian_source_index() {
+    local suite=$1 dir="$ZORVIK_SOURCES/apt-$1" mirror
+    local apt=(-o APT::Sandbox::User=root -o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$dir"
+        -o "Dir::State::Lists=$dir/lists" -o "Dir::Cache=$dir/cache")
+    mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial"
     mirror=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null)
     [[ -n $mirror ]] || mirror=$(awk '/^deb / {print $2; exit}' /etc/apt/sources.list)
-    cat >"$WORK/apt/src.sources" <<SOURCES
+    cat >"$dir/src.sources" <<SOURCES
 Types: deb-src
 URIs: $mirror
 Suites: $suite
@@ -27,19 +32,66 @@ Suites: $suite-security
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SOURCES
-    fetch_failed() {
-        echo "$(basename "$0"): cannot fetch $1 from $mirror (Debian's source index); stopping" >&2
+    ls "$dir"/lists/*Sources* >/dev/null 2>&1 ||
+        apt-get "${apt[@]}" -o Acquire::Retries=1 --error-on=any update >&2 || true
+    ls "$dir"/lists/*Sources* >/dev/null 2>&1 || {
+        echo "$(basename "$0"): cannot fetch $suite's source index from $mirror" >&2
         exit 1
     }
-    ls "$WORK"/apt/lists/*Sources* >/dev/null 2>&1 ||
-        apt-get "${apt[@]}" -o Acquire::Retries=1 --error-on=any update ||
-        fetch_failed "the source index"
-    ls "$WORK"/apt/lists/*Sources* >/dev/null 2>&1 || fetch_failed "the source index"
-    cd "$WORK/src"
-    [[ -f $2 ]] || apt-get "${apt[@]}" source --download-only "$1" || fetch_failed "$1"
+    printf '%s\n' "${apt[@]}"
+}
+
+# dsc_complete DSC: whether every file the .dsc lists is beside it with the .dsc's SHA-256.
+dsc_complete() {
+    [[ -f $1 ]] || return 1
+    local listed
+    listed=$(sed -n '/^Checksums-Sha256:/,/^[^ ]/ s/^ \([0-9a-f]\{64\}\) [0-9]* \(.*\)$/\1  \2/p' "$1")
+    [[ -n $listed ]] && (cd "$(dirname "$1")" && sha256sum --check --quiet --status <<<"$listed")
+}
+
+# fetch_debian_source PACKAGE VERSION [SUITE]: the source package (its .dsc and every file it
+# lists, checked) in $ZORVIK_SOURCES, downloaded from SUITE's index (default bookworm) unless
+# already there; prints the .dsc's path.
+fetch_debian_source() {
+    local package=$1 version=$2 suite=${3:-bookworm}
+    local dsc="$ZORVIK_SOURCES/${package}_${version#*:}.dsc" apt
+    if ! dsc_complete "$dsc"; then
+        mapfile -t apt < <(debian_source_index "$suite")
+        ((${#apt[@]})) || exit 1
+        (cd "$ZORVIK_SOURCES" &&
+            apt-get "${apt[@]}" source --download-only "$package=$version" >&2) || true
+        dsc_complete "$dsc" || {
+            echo "$(basename "$0"): cannot fetch $package $version ($suite) with matching" \
+                "checksums into $ZORVIK_SOURCES" >&2
+            exit 1
+        }
+    fi
+    echo "$dsc"
+}
+
+# fetch_sources QT_PACKAGE[=VERSION] QT_DSC [SUITE]: for the Qt build scripts, into $WORK/src:
+# the Qt source package (unless its .dsc is there) and the QR library's upstream tarball.
+fetch_sources() {
+    local suite=${3:-bookworm} package=${1%%=*} version=${1#*=} dsc file
+    mkdir -p "$WORK/src" "$ZORVIK_SOURCES"
+    if [[ ! -f $WORK/src/$2 ]]; then
+        [[ $version != "$1" ]] || version=$(sed -n "s/^${package}_\(.*\)\.dsc$/\1/p" <<<"$2")
+        dsc=$(fetch_debian_source "$package" "$version" "$suite")
+        for file in "$dsc" $(sed -n '/^Files:/,/^[^ ]/ s/^ [0-9a-f]* [0-9]* //p' "$dsc"); do
+            cp "$ZORVIK_SOURCES/$(basename "$file")" "$WORK/src/"
+        done
+    fi
     # Only the upstream (.orig) tarball of the QR library is needed; its Debian tarball may be
     # missing on a mirror, so a partial download is accepted if the .orig is there.
-    [[ -f qr-code-generator_1.8.0.orig.tar.gz ]] ||
-        apt-get "${apt[@]}" source --download-only qr-code-generator || true
-    [[ -f qr-code-generator_1.8.0.orig.tar.gz ]] || fetch_failed "qr-code-generator 1.8.0"
+    local qr=qr-code-generator_1.8.0.orig.tar.gz apt
+    if [[ ! -f $ZORVIK_SOURCES/$qr ]]; then
+        mapfile -t apt < <(debian_source_index "$suite")
+        (cd "$ZORVIK_SOURCES" && apt-get "${apt[@]}" source --download-only qr-code-generator) || true
+    fi
+    [[ -f $ZORVIK_SOURCES/$qr ]] || {
+        echo "$(basename "$0"): cannot fetch qr-code-generator 1.8.0 from Debian's source index" >&2
+        exit 1
+    }
+    cp "$ZORVIK_SOURCES/$qr" "$WORK/src/"
+    cd "$WORK/src" || exit 1
 }

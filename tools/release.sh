@@ -7,11 +7,13 @@
 # the same Qt prefixes and the same environment give the same bytes: times come from the commit
 # (SOURCE_DATE_EPOCH), and nothing of the build folder, the clock, the time zone or the umask
 # reaches a package. The Qt prefixes, the tools and the environment's packages it used are
-# recorded in build/release/BUILDINFO.
+# recorded in build/release/BUILDINFO. Each Windows package carries the licence notices of what
+# it ships (tools/notices.sh); dist-source/ holds the corresponding source of the Qt it ships
+# (tools/dist-source.sh).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 source "$ROOT/tools/windows-build-env.sh"
 
-ensure_packages "${BUILD_PACKAGES[@]}" git dpkg-dev file
+ensure_packages "${BUILD_PACKAGES[@]}" git dpkg-dev file unzip python3 binutils-mingw-w64-x86-64
 
 umask 022
 export TZ=UTC LC_ALL=C.UTF-8
@@ -43,17 +45,28 @@ package build/release/linux DEB
 export ZORVIK_WINDOWS_QT=$qt6 ZORVIK_WINDOWS_QT5=$qt5
 cd "$ROOT" || exit 1
 ensure_build_env
-# windows PRESET FOLDER: one Windows build and its ZIP and installer, in the Debian 13 environment.
-windows() {
+# in_env_build PRESET / in_env_package FOLDER: one Windows build, or its ZIP and installer, in the
+# Debian 13 environment.
+in_env_build() {
     local started=$SECONDS
-    in_build_env bash -c 'source tools/common.sh && build "$1" &&
-        cd "$2" && rm -rf packages && cpack -G "ZIP;NSIS" -B "$PWD/packages" >/dev/null' _ "$@"
+    in_build_env bash -c 'source tools/common.sh && build "$1"' _ "$1"
     echo "   ($1: $((SECONDS - started)) s)"
 }
+in_env_package() {
+    in_build_env bash -c \
+        'cd "$1" && rm -rf packages && cpack -G "ZIP;NSIS" -B "$PWD/packages" >/dev/null' _ "$1"
+}
 echo "== Release $version: Windows 10-11 (mingw-w64 GCC 14, Qt 6.8.2; Debian 13)"
-windows windows build/release/windows10-11
+in_env_build windows
 echo "== Release $version: Windows 7-8 (mingw-w64 GCC 14, Qt 5.15.15; Debian 13)"
-windows windows-qt5 build/release/windows7-8
+in_env_build windows-qt5
+
+# What each Windows package ships is known once it is built: its licence notices go with it.
+echo "== Release $version: licence notices and Windows packages"
+bash "$ROOT/tools/notices.sh" "$ROOT/build/release/windows10-11" "$qt6" 6
+bash "$ROOT/tools/notices.sh" "$ROOT/build/release/windows7-8" "$qt5" 5
+in_env_package build/release/windows10-11
+in_env_package build/release/windows7-8
 
 dist="$ROOT/dist"
 rm -rf "$dist"
@@ -72,18 +85,17 @@ done
 # built from, the versions of this host's tools (the .deb), the Windows runtime DLLs that ship
 # with the package each came from, and every package of the Debian 13 environment (the Windows
 # builds).
-tree_sha256() {
-    (cd "$1" && find . -type f ! -name .complete ! -path './sbom/*' -print0 | sort -z |
-        xargs -0 sha256sum) | sha256sum | cut -d' ' -f1
-}
 {
     echo "commit $(git -C "$ROOT" rev-parse HEAD)"
     echo "SOURCE_DATE_EPOCH $SOURCE_DATE_EPOCH"
-    echo "qt6-windows $(tree_sha256 "$qt6") $qt6 $(bash "$ROOT/tools/windows-qt6.sh" --source)"
-    echo "qt5-windows $(tree_sha256 "$qt5") $qt5 $(bash "$ROOT/tools/windows-qt5.sh" --source)"
+    echo "qt6-windows $(tree_sha256 "$qt6") $qt6"
+    echo "qt5-windows $(tree_sha256 "$qt5") $qt5"
+    for major in 6 5; do
+        echo "qt$major-source $(bash "$ROOT/tools/windows-qt$major.sh" --source)"
+    done
     echo "== Debian 12 host (Linux build, .deb)"
     dpkg-query -W -f='${Package} ${Version}\n' cmake ninja-build g++ qt6-base-dev \
-        libqrcodegencpp-dev dpkg-dev
+        libqrcodegencpp-dev dpkg-dev python3 zlib1g
     echo "== Windows runtime DLLs (Debian 13 environment): file sha256 package version"
     # shellcheck disable=SC2016 # expanded in the build environment
     in_build_env bash -c 'for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
@@ -95,6 +107,8 @@ tree_sha256() {
     echo "== Debian 13 environment $BUILD_ENV (Windows builds): every package"
     build_env_packages
 } >"$ROOT/build/release/BUILDINFO"
+
+bash "$ROOT/tools/dist-source.sh"
 
 echo "Release written to dist/:"
 cat "$dist/SHA256SUMS"

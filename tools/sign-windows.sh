@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Makes Authenticode-signed copies (SHA-256, RFC 3161 timestamp) of the Windows packages with
-# osslsigncode: NAME.exe becomes OUTDIR/NAME-signed.exe (the installer, signed), NAME.zip becomes
-# OUTDIR/NAME-signed.zip (the same members in the same order, its .exe files signed). The files
-# given are left as they are: they are what SHA256SUMS lists and what a rebuild reproduces.
+# osslsigncode, every binary signed before it is packaged: NAME.zip becomes OUTDIR/NAME-signed.zip
+# (the same members in the same order, every .exe and .dll signed); NAME.exe, an installer of
+# tools/release.sh, becomes OUTDIR/NAME-signed.exe, built again by NSIS from the same project
+# with every .exe and .dll signed, its uninstaller signed as NSIS compiles it (!uninstfinalize),
+# and then signed itself. The files given are left as they are: they are what SHA256SUMS lists
+# and what a rebuild reproduces.
 #
 # Usage: tools/sign-windows.sh OUTDIR FILE.exe|FILE.zip...
+#   (an installer needs the build of tools/release.sh that made it, in build/release/)
 # Environment:
 #   SIGNING_CERTIFICATE    the code-signing certificate with its private key, a .pfx, base64
 #   SIGNING_PASSWORD       its password
@@ -16,9 +20,9 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 (($# >= 2)) || { echo "usage: $0 OUTDIR FILE.exe|FILE.zip..." >&2; exit 2; }
 [[ -n "${SIGNING_CERTIFICATE:-}" ]] || { echo "sign-windows: SIGNING_CERTIFICATE is empty" >&2; exit 2; }
-ensure_packages osslsigncode ca-certificates python3
+ensure_packages osslsigncode ca-certificates python3 nsis
 
-outdir=$1
+outdir=$(realpath -m "$1")
 shift
 timestamp_url=${SIGNING_TIMESTAMP_URL-http://timestamp.digicert.com}
 ca_file=${SIGNING_CA_FILE:-/etc/ssl/certs/ca-certificates.crt}
@@ -31,54 +35,82 @@ chmod 700 "$secrets"
 base64 -d <<<"$SIGNING_CERTIFICATE" >"$secrets/certificate.pfx"
 printf '%s' "${SIGNING_PASSWORD:-}" >"$secrets/password"
 
-# sign IN OUT: signs one PE file and checks that its signature verifies.
-sign() {
-    local timestamp=()
-    [[ -n "$timestamp_url" ]] && timestamp=(-ts "$timestamp_url")
-    osslsigncode sign -pkcs12 "$secrets/certificate.pfx" -readpass "$secrets/password" \
-        -h sha256 -n "Zorvik_QRCode" "${timestamp[@]}" -in "$1" -out "$2" >/dev/null
-    osslsigncode verify -CAfile "$ca_file" -TSA-CAfile "$ca_file" -in "$2" >/dev/null || {
-        echo "sign-windows: the signature of $(basename "$2") does not verify" >&2
-        return 1
-    }
+# The signing command, as a script NSIS can also run on the uninstaller: signs the PE file it is
+# given in place and checks that its signature verifies.
+cat >"$secrets/sign-pe" <<SIGN
+#!/bin/bash
+set -euo pipefail
+timestamp=()
+[[ -n "$timestamp_url" ]] && timestamp=(-ts "$timestamp_url")
+osslsigncode sign -pkcs12 "$secrets/certificate.pfx" -readpass "$secrets/password" \\
+    -h sha256 -n "Zorvik_QRCode" "\${timestamp[@]}" -in "\$1" -out "\$1.signed" >/dev/null
+mv -f "\$1.signed" "\$1"
+osslsigncode verify -CAfile "$ca_file" -TSA-CAfile "$ca_file" -in "\$1" >/dev/null || {
+    echo "sign-windows: the signature of \$(basename "\$1") does not verify" >&2
+    exit 1
+}
+SIGN
+chmod 700 "$secrets/sign-pe"
+
+# sign_folder DIR: signs every .exe and .dll under DIR; prints how many.
+sign_folder() {
+    local count=0 file
+    while IFS= read -r -d '' file; do
+        "$secrets/sign-pe" "$file"
+        count=$((count + 1))
+    done < <(find "$1" -type f \( -iname '*.exe' -o -iname '*.dll' \) -print0 | LC_ALL=C sort -z)
+    echo "$count"
 }
 
 for file in "$@"; do
     name=$(basename "$file")
+    work="$secrets/work"
+    rm -rf "$work"
+    mkdir -p "$work"
     case "$name" in
-    *.exe)
-        sign "$file" "$outdir/${name%.exe}-signed.exe"
-        ;;
     *.zip)
-        work="$secrets/zip"
-        rm -rf "$work"
-        mkdir -p "$work"
-        # The program files are signed one by one, then put back in place of the originals.
-        python3 - "$file" "$work" <<'EOF'
-import os, sys, zipfile
-with zipfile.ZipFile(sys.argv[1]) as archive:
-    for number, info in enumerate(archive.infolist()):
-        if info.filename.lower().endswith(".exe"):
-            with open(os.path.join(sys.argv[2], f"{number}.exe"), "wb") as out:
-                out.write(archive.read(info))
-EOF
-        for program in "$work"/*.exe; do
-            [[ -e "$program" ]] || { echo "sign-windows: $name holds no .exe" >&2; exit 1; }
-            sign "$program" "${program%.exe}.signed"
-        done
-        python3 - "$file" "$work" "$outdir/${name%.zip}-signed.zip" <<'EOF'
+        python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' \
+            "$file" "$work/files"
+        count=$(sign_folder "$work/files")
+        # The same members in the same order, with the same times and modes.
+        python3 - "$file" "$work/files" "$outdir/${name%.zip}-signed.zip" <<'EOF'
 import os, sys, zipfile
 with zipfile.ZipFile(sys.argv[1]) as source, zipfile.ZipFile(sys.argv[3], "w") as target:
-    for number, info in enumerate(source.infolist()):
-        signed = os.path.join(sys.argv[2], f"{number}.signed")
-        data = open(signed, "rb").read() if os.path.exists(signed) else source.read(info)
-        target.writestr(info, data, compress_type=info.compress_type)
+    for info in source.infolist():
+        data = b"" if info.is_dir() else open(os.path.join(sys.argv[2], info.filename), "rb").read()
+        target.writestr(info, data, compress_type=info.compress_type, compresslevel=9)
 EOF
+        ;;
+    *.exe)
+        # The installer's NSIS project and staged files, as CPack left them in the release build.
+        project=$(grep -l "OutFile \".*/$name\"" "$ROOT"/build/release/*/packages/_CPack_Packages/*/NSIS/project.nsi 2>/dev/null | head -n 1)
+        [[ -n $project ]] || {
+            echo "sign-windows: no NSIS project of $name in build/release (run tools/release.sh)" >&2
+            exit 1
+        }
+        staged=$(sed -n 's/^ *!define INST_DIR "\(.*\)"$/\1/p' "$project")
+        cp -a "$staged" "$work/files"
+        cp "$(dirname "$project")"/*.ini "$work/"
+        # NSIS's plugins, which the installer unpacks and runs, signed too and found first.
+        mkdir -p "$work/plugins"
+        cp -r /usr/share/nsis/Plugins/amd64-unicode /usr/share/nsis/Plugins/x86-unicode "$work/plugins/"
+        sign_folder "$work/plugins" >/dev/null
+        count=$(sign_folder "$work/files")
+        sed -e "s|^\( *!define INST_DIR \).*|\1\"$work/files\"|" \
+            -e "s|^\( *OutFile \).*|\1\"$work/$name\"|" "$project" >"$work/project.nsi"
+        makensis -V2 -DZORVIK_SIGN_UNINSTALLER="$secrets/sign-pe" \
+            -DZORVIK_PLUGIN_DIR="$work/plugins" "$work/project.nsi" >"$work/nsis.log" || {
+            cat "$work/nsis.log" >&2
+            exit 1
+        }
+        "$secrets/sign-pe" "$work/$name"
+        count=$((count + 2)) # the uninstaller and the installer
+        mv "$work/$name" "$outdir/${name%.exe}-signed.exe"
         ;;
     *)
         echo "sign-windows: $name is neither an .exe nor a .zip" >&2
         exit 2
         ;;
     esac
-    echo "Signed: $name"
+    echo "Signed: $name ($count programs and libraries)"
 done

@@ -31,6 +31,9 @@ qt5=$(bash "$ROOT/tools/windows-qt5.sh")
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 wines="$ROOT/build/wine"
+# Every prefix here without Wine's menu builder, which would write launcher entries (the
+# installer's Start-menu shortcut among them) into the home folder of whoever runs the tests.
+export WINEDLLOVERRIDES="winemenubuilder.exe=d"
 
 # new_wine_prefix DIR VERSION: a fresh Wine prefix that reports VERSION (win7, win10), copied
 # from one made once per run, with no Wine server left running.

@@ -3,8 +3,9 @@
 # checks the include rules), runs clang-tidy, and runs every test: the unit tests under the
 # address and undefined-behaviour sanitizers, short fuzz runs, the whole suite, the Qt 5 build's
 # suite, then the release (tools/release.sh) checked as shipped: the .deb, both Windows builds'
-# unit tests and packages under Wine as the Windows each is for, the Windows 7 imports, and a
-# second release from a fresh clone that must give the same bytes.
+# unit tests and packages under Wine as the Windows each is for, the Windows 7 imports, every
+# binary signed with a throw-away certificate, and a second release from a fresh clone on a tmpfs
+# that must give the same bytes.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" libzxing-dev xvfb xauth xdotool x11-utils imagemagick \
@@ -29,4 +30,5 @@ bash "$ROOT/tools/release.sh"
 echo "   (release: $((SECONDS - release_started)) s)"
 bash "$ROOT/tools/check-packaging.sh"
 bash "$ROOT/tools/test-windows.sh"
+bash "$ROOT/tools/check-signing.sh"
 bash "$ROOT/tools/check-reproducible.sh"

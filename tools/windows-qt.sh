@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Provides Qt for Windows (mingw-w64, with the QR library) for a cross build, and prints its
-# prefix. Usage: windows-qt.sh 6|5 [--source] (Qt 6.8.2 for Windows 10-11, Qt 5.15.15 for Windows
-# 7-8, both from Debian 13's sources, which its security team maintains); --source prints instead
-# the Debian source package the Qt was built from: "PACKAGE VERSION SUITE".
+# prefix. Usage: windows-qt.sh 6|5 (Qt 6.8.2 for Windows 10-11, Qt 5.15.15 for Windows 7-8, both
+# from Debian 13's sources, which its security team maintains). With --source it only prints
+# "PACKAGE VERSION SUITE": the Debian source package that Qt is built from (the licence notices
+# and the corresponding source follow it). With --tree-sha256 it prints the hash over the
+# prefix's files (tree_sha256) that the archive unpacks to and that the release workflow's build
+# must give.
 # In this order: the prefix named by ZORVIK_WINDOWS_QT (Qt 6) or ZORVIK_WINDOWS_QT5 (Qt 5);
 # else the prebuilt archive from the shared folder beside the project, unpacked into /opt/zorvik
 # once its checksum matches; else built from Debian's sources in the Debian 13 build environment
@@ -16,8 +19,9 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 case "${1:-}" in
 6)
     version=6.8.2
-    source_package="qt6-base 6.8.2+dfsg-9+deb13u2 trixie"
+    source="qt6-base 6.8.2+dfsg-9+deb13u2 trixie"
     shared=windows-qt6.8
+    tree=88b2628f2ffe1c81a456208741d636816087adec97160db94ff49195fc3514d3
     sha256=eba412ed00a20549b98b8371a8083330b2aec0b10f31fabfe791eea0f185df56
     named=${ZORVIK_WINDOWS_QT:-}
     variable=ZORVIK_WINDOWS_QT
@@ -25,23 +29,22 @@ case "${1:-}" in
     ;;
 5)
     version=5.15.15
-    source_package="qtbase-opensource-src 5.15.15+dfsg-6+deb13u1 trixie"
+    source="qtbase-opensource-src 5.15.15+dfsg-6+deb13u1 trixie"
     shared=windows-qt5.15.15
+    tree=84f99f4b8a6b5e05c7caf8a0b709ac31cb1f2da7919b6a7eb7a11457ec61f893
     sha256=58f2b57b12a0d4cb462580e0e76217f1930788f1bbd47767fc6008d0a6c14f6a
     named=${ZORVIK_WINDOWS_QT5:-}
     variable=ZORVIK_WINDOWS_QT5
     minutes=16
     ;;
 *)
-    echo "usage: $0 6|5 [--source]" >&2
+    echo "usage: $0 6|5 [--source|--tree-sha256]" >&2
     exit 2
     ;;
 esac
 major=$1
-if [[ ${2:-} == --source ]]; then
-    echo "$source_package"
-    exit 0
-fi
+[[ ${2:-} == --source ]] && { echo "$source"; exit 0; }
+[[ ${2:-} == --tree-sha256 ]] && { echo "$tree"; exit 0; }
 name="qt$version-mingw-w64-x86_64"
 archive="$ROOT/../shared/$shared/$name.tar.xz"
 qt_home=/opt/zorvik

@@ -23,6 +23,8 @@ qt="${ZORVIK_WINDOWS_QT:-$(qt_of_build "${1:-}")}"
 qt="${qt:-/opt/zorvik/qt6.8.2-mingw-w64-x86_64}"
 export WINEPREFIX="${ZORVIK_WINE_PREFIX:-$root/build/wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
+# Wine's menu builder would write launcher entries into the home folder of whoever runs this.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}winemenubuilder.exe=d"
 # Wine has its own search path for DLLs: Qt's, as on a developer's PC, and beside them the
 # compiler's runtime they were linked against (GCC 14 of the Debian 13 build environment, which
 # the builds use too; this host's own mingw-w64 runtime is another GCC's and must not be mixed in).

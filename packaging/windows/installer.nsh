@@ -7,6 +7,9 @@
 #   ZORVIK_WINDOWS          windows10-11 (Qt 6) or windows7-8 (Qt 5.15): the Windows it is for;
 #   ZORVIK_OTHER_PACKAGE    the installer to name on a Windows this one refuses;
 #   ZORVIK_AMD64            when set, a 64-bit installer (the mingw-w64 release builds).
+# Given on makensis's command line by tools/sign-windows.sh, when it builds a signed installer:
+#   ZORVIK_SIGN_UNINSTALLER the command that signs the file it is given (the uninstaller);
+#   ZORVIK_PLUGIN_DIR       a copy of NSIS's Plugins folder, its DLLs signed.
 #
 # Messages are French when the installer runs in French, English otherwise. A silent (/S) run
 # takes the answer that changes nothing: it refuses where the wizard would ask.
@@ -18,8 +21,26 @@
 !else
   Unicode true
 !endif
+# NSIS's plugins, which the installer unpacks and runs, taken first from this folder when given:
+# tools/sign-windows.sh gives signed copies. After the target, which reloads NSIS's own.
+!ifdef ZORVIK_PLUGIN_DIR
+  !addplugindir /amd64-unicode "${ZORVIK_PLUGIN_DIR}/amd64-unicode"
+  !addplugindir /x86-unicode "${ZORVIK_PLUGIN_DIR}/x86-unicode"
+!endif
 # The same files give the same installer whenever and wherever it is built: no file times.
 SetDateSave off
+
+# The uninstaller the installer writes is signed as it is compiled, before it goes into the
+# installer: a signature added afterwards could not reach it.
+!ifdef ZORVIK_SIGN_UNINSTALLER
+  !uninstfinalize '${ZORVIK_SIGN_UNINSTALLER} "%1"' = 0
+!endif
+
+# The page that shows the notice (the components, their licences and where their sources are):
+# something to read, not terms to accept.
+!define MUI_LICENSEPAGE_TEXT_TOP "${ZORVIK_NAME} : avis et licences / notices and licences"
+!define MUI_LICENSEPAGE_TEXT_BOTTOM "Les textes complets sont dans le dossier licenses du programme. / The full texts are in the program's licenses folder."
+!define MUI_LICENSEPAGE_BUTTON "$(^NextBtn)"
 
 !include LogicLib.nsh
 !include WinVer.nsh
@@ -72,8 +93,8 @@ Function zorvikCheckWindows
     ${IfNot} ${AtLeastWin10}
     ${OrIfNot} ${AtLeastBuild} 17763
       !insertmacro ZORVIK_REFUSE \
-        "Ce paquet de ${ZORVIK_NAME} demande Windows 10 (version 1809 ou ultérieure) ou Windows 11.$\r$\n$\r$\nPour Windows 7, 8 et 8.1, installez ${ZORVIK_OTHER_PACKAGE}." \
-        "This package of ${ZORVIK_NAME} needs Windows 10 (version 1809 or later) or Windows 11.$\r$\n$\r$\nFor Windows 7, 8 and 8.1, install ${ZORVIK_OTHER_PACKAGE} instead."
+        "Ce paquet de ${ZORVIK_NAME} demande Windows 10 (version 1809 ou ultérieure) ou Windows 11.$\r$\n$\r$\nPour Windows 7, 8, 8.1 et Windows 10 avant la version 1809, installez ${ZORVIK_OTHER_PACKAGE}." \
+        "This package of ${ZORVIK_NAME} needs Windows 10 (version 1809 or later) or Windows 11.$\r$\n$\r$\nFor Windows 7, 8, 8.1 and Windows 10 before version 1809, install ${ZORVIK_OTHER_PACKAGE} instead."
     ${EndIf}
   !else
     ${If} ${AtLeastWin8}

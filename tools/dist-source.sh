@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Writes dist-source/, the corresponding source of the Qt that the Windows packages ship: for
+# each Qt for Windows, the Debian source package it was built from (tools/windows-qt*.sh
+# --source names it), that is its .dsc and every file the .dsc lists, checked against the
+# .dsc's checksums; the project's own scripts that built that Qt from it, at this commit; and
+# SHA256SUMS. Called by tools/release.sh; the sources are downloaded once into
+# /opt/zorvik/sources.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+source "$ROOT/tools/debian-sources.sh"
+
+out="$ROOT/dist-source"
+rm -rf "$out"
+mkdir -p "$out"
+for major in 6 5; do
+    read -r package version suite < <(bash "$ROOT/tools/windows-qt$major.sh" --source)
+    dsc=$(fetch_debian_source "$package" "$version" "$suite")
+    cp "$dsc" "$out/"
+    for file in $(sed -n '/^Files:/,/^[^ ]/ s/^ [0-9a-f]* [0-9]* //p' "$dsc"); do
+        cp "$ZORVIK_SOURCES/$file" "$out/"
+    done
+    dsc_complete "$out/$(basename "$dsc")" || {
+        echo "dist-source: $(basename "$dsc") does not match the files it lists" >&2
+        exit 1
+    }
+done
+
+# The scripts that turn those sources into the Qt prefixes, as committed (git archive: the same
+# bytes for the same commit).
+version=$(sed -n 's/^project(Zorvik_QRCode VERSION \([0-9.]*\) .*/\1/p' "$ROOT/CMakeLists.txt")
+scripts="Zorvik_QRCode-$version-qt-build-scripts"
+mapfile -t files < <(git -C "$ROOT" ls-files 'tools/build-qt*' 'tools/windows-qt*' \
+    'tools/*chroot*' tools/debian-sources.sh tools/common.sh cmake/mingw-w64-x86_64.cmake)
+git -C "$ROOT" archive --format=tar --prefix="$scripts/" HEAD -- "${files[@]}" |
+    gzip -9n >"$out/$scripts.tar.gz"
+(cd "$out" && sha256sum -- * >SHA256SUMS)
+echo "Corresponding source written to dist-source/ ($(du -sh "$out" | cut -f1))."
