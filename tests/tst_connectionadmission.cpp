@@ -26,73 +26,59 @@ void TestConnectionAdmission::judge_data() {
     QTest::addColumn<QString>("verdict");  // admit, refuse, or the index of who gives way
     const QList<int> two{2, 64, 0};
     const QList<int> four{4, 64, 0};
+    const QList<int> spare{2, 64, 1}; // one place in reserve
+    const QList<int> share{8, 2, 0};  // two per address, an IPv6 /64 being one
+    const QString third = QStringLiteral("10.0.0.3");
+    const QString spent = third + " reads-spent";
     QTest::newRow("below the bound") << four << QStringList{"10.0.0.1 nothing 50"} << "10.0.0.2"
                                      << "admit";
     QTest::newRow("the longer waiting of two silent")
-        << two << QStringList{"10.0.0.1 nothing 50", "10.0.0.2 nothing 40"} << "10.0.0.3"
-        << "0";
+        << two << QStringList{"10.0.0.1 nothing 50", "10.0.0.2 nothing 40"} << third << "0";
     QTest::newRow("silent before one that began its line")
-        << two << QStringList{"10.0.0.1 begun 50", "10.0.0.2 nothing 1"} << "10.0.0.3"
-        << "1";
+        << two << QStringList{"10.0.0.1 begun 50", "10.0.0.2 nothing 1"} << third << "1";
     QTest::newRow("one that began its line before one with a request line")
-        << two << QStringList{"10.0.0.1 complete 50 50", "10.0.0.2 begun 1"} << "10.0.0.3"
-        << "1";
+        << two << QStringList{"10.0.0.1 complete 50 50", "10.0.0.2 begun 1"} << third << "1";
     QTest::newRow("the longer silent of two with request lines")
-        << two << QStringList{"10.0.0.1 complete 50 5", "10.0.0.2 complete 40 30"} << "10.0.0.3"
-        << "1";
+        << two << QStringList{"10.0.0.1 complete 50 5", "10.0.0.2 complete 40 30"} << third << "1";
     QTest::newRow("of two that began, the longer waiting, however recently heard")
-        << two << QStringList{"10.0.0.1 begun 50 1", "10.0.0.2 begun 40 40"} << "10.0.0.3"
-        << "0";
+        << two << QStringList{"10.0.0.1 begun 50 1", "10.0.0.2 begun 40 40"} << third << "0";
     QTest::newRow("a connection accepted a moment ago gives way all the same")
-        << two << QStringList{"10.0.0.1 replying 5", "10.0.0.2 nothing 1"} << "10.0.0.3"
-        << "1";
+        << two << QStringList{"10.0.0.1 replying 5", "10.0.0.2 nothing 1"} << third << "1";
     QTest::newRow("a stuck reply gives way after the silent ones")
-        << two << QStringList{"10.0.0.1 sending 9000 4000", "10.0.0.2 complete 50 50"} << "10.0.0.3"
+        << two << QStringList{"10.0.0.1 sending 9000 4000", "10.0.0.2 complete 50 50"} << third
         << "1";
     QTest::newRow("a reply stuck for exactly the few seconds before a moving one")
-        << two << QStringList{"10.0.0.1 sending 50 100", "10.0.0.2 sending 9000 3000"} << "10.0.0.3"
+        << two << QStringList{"10.0.0.1 sending 50 100", "10.0.0.2 sending 9000 3000"} << third
         << "1";
     QTest::newRow("of two stuck, the longer stuck")
-        << two << QStringList{"10.0.0.1 sending 9000 4000", "10.0.0.2 sending 9000 6000"}
-        << "10.0.0.3"
+        << two << QStringList{"10.0.0.1 sending 9000 4000", "10.0.0.2 sending 9000 6000"} << third
         << "1";
     QTest::newRow("a reply that moved a moment ago keeps its place")
-        << two << QStringList{"10.0.0.1 sending 9000 2999", "10.0.0.2 replying 40"} << "10.0.0.3"
+        << two << QStringList{"10.0.0.1 sending 9000 2999", "10.0.0.2 replying 40"} << third
         << "refuse";
     QTest::newRow("lingering after its reply, before the silent")
-        << two << QStringList{"10.0.0.1 nothing 50", "10.0.0.2 lingering 10"} << "10.0.0.3"
-        << "1";
+        << two << QStringList{"10.0.0.1 nothing 50", "10.0.0.2 lingering 10"} << third << "1";
     QTest::newRow("reads spent: the reserve before a refusal")
-        << QList<int>{2, 64, 1} << QStringList{"10.0.0.1 nothing 50", "10.0.0.2 nothing 40"}
-        << "10.0.0.3 reads-spent"
-        << "admit";
+        << spare << QStringList{"10.0.0.1 nothing 50", "10.0.0.2 nothing 40"} << spent << "admit";
     QTest::newRow("reads spent, no reserve: refused")
-        << two << QStringList{"10.0.0.1 nothing 50", "10.0.0.2 nothing 40"}
-        << "10.0.0.3 reads-spent"
-        << "refuse";
+        << two << QStringList{"10.0.0.1 nothing 50", "10.0.0.2 nothing 40"} << spent << "refuse";
     QTest::newRow("all replying: refused")
-        << two << QStringList{"10.0.0.1 replying 50", "10.0.0.2 replying 40"} << "10.0.0.3"
-        << "refuse";
+        << two << QStringList{"10.0.0.1 replying 50", "10.0.0.2 replying 40"} << third << "refuse";
     QTest::newRow("all replying: a new address gets a reserved place")
-        << QList<int>{2, 64, 1} << QStringList{"10.0.0.1 replying 50", "10.0.0.1 replying 40"}
-        << "10.0.0.3"
-        << "admit";
+        << spare << QStringList{"10.0.0.1 replying 50", "10.0.0.1 replying 40"} << third << "admit";
     QTest::newRow("reserve used up: refused")
-        << QList<int>{2, 64, 1}
+        << spare
         << QStringList{"10.0.0.1 replying 50", "10.0.0.1 replying 40", "10.0.0.2 replying 30"}
-        << "10.0.0.3"
-        << "refuse";
+        << third << "refuse";
     QTest::newRow("the reserve is for addresses that hold none")
-        << QList<int>{2, 64, 1} << QStringList{"10.0.0.1 replying 50", "10.0.0.2 replying 40"}
-        << "10.0.0.2"
+        << spare << QStringList{"10.0.0.1 replying 50", "10.0.0.2 replying 40"} << "10.0.0.2"
         << "refuse";
     QTest::newRow("at its share, its own gives way, not an older one elsewhere")
-        << QList<int>{8, 2, 0}
-        << QStringList{"10.0.0.9 nothing 90", "10.0.0.1 nothing 50", "10.0.0.1 nothing 40"}
+        << share << QStringList{"10.0.0.9 nothing 90", "10.0.0.1 nothing 50", "10.0.0.1 nothing 40"}
         << "10.0.0.1"
         << "1";
     QTest::newRow("at its share and its own all replying: refused despite room")
-        << QList<int>{8, 2, 0}
+        << share
         << QStringList{"10.0.0.9 nothing 90", "10.0.0.1 replying 50", "10.0.0.1 replying 40"}
         << "10.0.0.1"
         << "refuse";
@@ -132,16 +118,13 @@ void TestConnectionAdmission::judge_data() {
         << "10.0.0.4"
         << "1";
     QTest::newRow("one /64 is one address")
-        << QList<int>{8, 2, 0} << QStringList{"fd00::1 nothing 50", "fd00::2 nothing 40"}
-        << "fd00::3"
+        << share << QStringList{"fd00::1 nothing 50", "fd00::2 nothing 40"} << "fd00::3"
         << "0";
     QTest::newRow("another /64 is another address")
-        << QList<int>{8, 2, 0} << QStringList{"fd00::1 nothing 50", "fd00::2 nothing 40"}
-        << "fd00:0:0:1::1"
+        << share << QStringList{"fd00::1 nothing 50", "fd00::2 nothing 40"} << "fd00:0:0:1::1"
         << "admit";
     QTest::newRow("an IPv4-mapped peer counts as its IPv4 address")
-        << QList<int>{8, 2, 0} << QStringList{"10.0.0.1 nothing 50", "::ffff:10.0.0.1 nothing 40"}
-        << "10.0.0.1"
+        << share << QStringList{"10.0.0.1 nothing 50", "::ffff:10.0.0.1 nothing 40"} << "10.0.0.1"
         << "0";
 }
 
@@ -172,8 +155,7 @@ void TestConnectionAdmission::judge() {
         admission.add(&ids.at(facts.size()), QHostAddress(fields.at(0)));
         facts.push_back(connection);
     }
-    const QStringList newcomerFields = newcomer.split(QLatin1Char(' '));
-    const QHostAddress newcomerAddress(newcomerFields.at(0));
+    const QHostAddress newcomerAddress(newcomer.section(QLatin1Char(' '), 0, 0));
     // Ones that came and went leave nothing behind.
     admission.add(&ids.back(), newcomerAddress);
     admission.remove(&ids.back());
@@ -182,7 +164,7 @@ void TestConnectionAdmission::judge() {
     const ConnectionAdmission::Verdict result = admission.judge(
         newcomerAddress,
         [&](ConnectionAdmission::Id id) { return facts.at(static_cast<int*>(id) - ids.data()); },
-        now, newcomerFields.size() == 1);
+        now, !newcomer.contains(QLatin1Char(' ')));
     using Kind = ConnectionAdmission::Verdict::Kind;
     const QString got = result.kind == Kind::Admit ? QStringLiteral("admit")
                         : result.kind == Kind::Refuse
