@@ -545,12 +545,11 @@ void TestWindow::statusLineShortensNamesOnly_data() {
     QTest::addColumn<int>("reports");
     QTest::addColumn<QStringList>("kept"); // shown whole, whatever is shortened
     const int sent = int(server::DeviceEvent::Outcome::KeySent);
-    const QByteArray longName = "<b>" + QByteArray(248, 'k') + ".key";
     QTest::newRow("markup in the key name is text")
         << sent << QByteArray("<h1>ATTENTION</h1>") << kAddress << 1
         << QStringList{"«\u202F<h1>ATTENTION</h1>\u202F» envoyée à 192.168.1.20."};
     QTest::newRow("255-byte key name")
-        << sent << longName << kAddress << 1
+        << sent << QByteArray("<b>" + QByteArray(248, 'k') + ".key") << kAddress << 1
         << QStringList{"Clef «\u202F<b>", " envoyée à 192.168.1.20."};
     QTest::newRow("full-length IPv6 address")
         << sent << QByteArray("alpha.126.key") << "2001:db8:1234:5678:9abc:def1:2345:6789" << 1
