@@ -64,7 +64,9 @@ QString run(const QString& program, const QStringList& arguments, const QString&
     env.insert(QStringLiteral("DISPLAY"), display);
     process.setProcessEnvironment(env);
     process.start(program, arguments);
-    if (!process.waitForFinished(20000))
+    // A minute: the first start of a Windows program in a fresh Wine prefix on a loaded machine
+    // has taken more than twenty seconds to show its window.
+    if (!process.waitForFinished(60000))
         return program + QStringLiteral(" did not finish");
     if (output)
         *output = process.readAllStandardOutput();
