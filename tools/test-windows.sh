@@ -131,9 +131,9 @@ bash "$ROOT/tools/check-windows-installer.sh" "$dist/Zorvik_QRCode-$version-wind
 step "installer checks under Wine"
 
 echo "== Windows: the compiler's runtime in each package is the Debian 13 environment's GCC 14"
-# Each shipped runtime DLL must be the environment's byte for byte once both are stripped alike by
-# the environment's own strip (which also stamps the time): this host's GCC 12 runtime, which Qt
-# 6.8.2 and Qt 5.15.15 were not linked against, would differ.
+# Each shipped runtime DLL must be the environment's byte for byte once both are stripped alike, as
+# the release strips them (--strip-all, by the environment's strip, which also stamps the time):
+# this host's GCC 12 runtime, which Qt 6.8.2 and Qt 5.15.15 were not linked against, would differ.
 runtime="$wines/runtime"
 for windows in windows10-11 windows7-8; do
     mkdir -p "$runtime/$windows"
@@ -143,7 +143,7 @@ done
 (cd "$ROOT" && in_build_env env SOURCE_DATE_EPOCH=0 bash -c 'cd "$0"
     for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
         cp "$(readlink -f "$(x86_64-w64-mingw32-g++-posix -print-file-name=$dll)")" "$dll"
-        x86_64-w64-mingw32-strip --strip-unneeded "$dll" windows*/"$dll"
+        x86_64-w64-mingw32-strip --strip-all "$dll" windows*/"$dll"
     done' "$runtime")
 for windows in windows10-11 windows7-8; do
     for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
