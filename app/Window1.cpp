@@ -3,7 +3,7 @@
 
 #include "app/App.h"
 #include "app/Canvas.h"
-#include "app/ListenErrorHelp.h"
+#include "app/KeyServerSetup.h"
 #include "app/MainMenuBar.h"
 #include "app/StatusLine.h"
 #include "keys/KeyList.h"
@@ -19,7 +19,6 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPointer>
 
 #include <utility>
@@ -227,28 +226,15 @@ void Window1::Event_Open() {
     fkeyfolderpath = keys::keysFolder(m_options.documents());
 
     delete mServer;
-    server::UserNotices notices;
-    notices.alert = [alert = m_alert] { alert->sound(); };
-    notices.messageBox = [this](const QString& text, QAbstractSocket::SocketError error) {
-        showListenError(text, error);
-    };
-    mServer = new server::HTTPServer(server::KeySource{
-                                         [this] { return PopupMenu1()->currentText(); },
-                                         [this] { return fkeyfolderpath; },
-                                     },
-                                     std::move(notices), this, m_options.limits);
-    connect(mServer, &server::HTTPServer::deviceEvent, status(), &StatusLine::report);
-    connect(mServer, &server::HTTPServer::listenFailed, status(), &StatusLine::reportStopped);
-    mServer->setPort(m_options.port);
-    mServer->setMinimumSocketsAvailable(server::HTTPServer::kSpareSockets);
-    // Peers on this computer's own subnets are served whatever their address space, so the
-    // server follows the interfaces as the pairing code follows the address: read now, and
-    // given again on any change the watch sees, as the watch read them, never per connection.
-    m_addressWatch->read();
-    mServer->setLocalInterfaces(m_addressWatch->interfaces());
-    connect(m_addressWatch, &runtime::AddressWatch::interfacesChanged, mServer,
-            &server::HTTPServer::setLocalInterfaces);
-    mServer->Listen();
+    KeyServerSetup setup;
+    setup.source = {[this] { return PopupMenu1()->currentText(); },
+                    [this] { return fkeyfolderpath; }};
+    setup.port = m_options.port;
+    setup.limits = m_options.limits;
+    setup.alert = m_alert;
+    setup.status = status();
+    setup.addressWatch = m_addressWatch;
+    mServer = startKeyServer(this, setup);
     checkNetworkCategory();
 
     initmenu();
@@ -264,15 +250,6 @@ void Window1::Event_Close() {
 void Window1::closeEvent(QCloseEvent* event) {
     event->accept();
     Event_Close();
-}
-
-void Window1::showListenError(const QString& text, QAbstractSocket::SocketError error) {
-    QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), text, QMessageBox::Ok,
-                    this);
-    box.setTextFormat(Qt::PlainText);
-    // The text stays exactly as the server wrote it; what to do about it goes beneath.
-    box.setInformativeText(ListenErrorHelp::informativeText(error));
-    box.exec();
 }
 
 // On a network Windows classes as public, the installer's firewall rule (private and domain

@@ -99,7 +99,6 @@ private:
     void CreateControls();
     void CreateControls0();
     QAction* menuItem(const char* name) const;
-    void showListenError(const QString& text, QAbstractSocket::SocketError error);
     void checkNetworkCategory();
 
     Window1Options m_options;
