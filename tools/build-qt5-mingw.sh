@@ -92,22 +92,8 @@ in_env make -C "$QTBUILD" -j"$JOBS"
 log "2. install qtbase into $PREFIX"
 in_env make -C "$QTBUILD" install >"$WORK/qt-install.log"
 
-# ---------------------------------------------------------------- 3. qrcodegen
-log "3. qrcodegen (C++) static library"
-rm -rf "$WORK/src/QR-Code-generator-1.8.0" "$WORK/qrbuild"
-tar xzf "$WORK/src/qr-code-generator_1.8.0.orig.tar.gz" -C "$WORK/src"
-cp -r "$WORK/src/QR-Code-generator-1.8.0/cpp" "$WORK/qrbuild"
-in_env make -s -C "$WORK/qrbuild" CXX=$TRIPLET-g++-posix \
-    AR=$TRIPLET-gcc-ar-posix CXXFLAGS="-std=c++11 -O2" libqrcodegencpp.a
-install -D -m644 "$WORK/qrbuild/qrcodegen.hpp" "$PREFIX/include/qrcodegen/qrcodegen.hpp"
-install -D -m644 "$WORK/qrbuild/libqrcodegencpp.a" "$PREFIX/lib/libqrcodegencpp.a"
-
-# ---------------------------------------------------------------- 4. the compiler's runtime
-log "4. the GCC 14 runtime beside Qt's DLLs"
-# shellcheck disable=SC2016 # expanded in the build environment
-in_build_env bash -c 'for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
-        install -m644 "$(readlink -f "$(x86_64-w64-mingw32-g++-posix -print-file-name=$dll)")" \
-            "$0/$dll"
-    done' "$PREFIX/bin"
+# ---------------------------------------------------------------- 3. and 4.
+log "3. qrcodegen (C++) static library; 4. the GCC 14 runtime beside Qt's DLLs"
+build_env_finish_prefix "$WORK" "$PREFIX"
 
 log "done: $PREFIX ($(((SECONDS - started) / 60)) minutes)"
