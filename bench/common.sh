@@ -1,4 +1,4 @@
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2034 # what it sets is used by the scripts that source it
 # Shared by the benchmarks that start the real program: each runs in a network namespace of its
 # own (loopback only, port 10999 ours whatever else runs on the machine), with a scratch folder
 # cleaned up on exit with every process started in it, a virtual X server for the program, a key

@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034 # what it sets is used by the scripts that source it
 # Shared by the run and test commands: installs missing Debian packages and builds.
 set -euo pipefail
 
