@@ -35,14 +35,6 @@ BUILD_ENV_PACKAGES=(
     cmake ninja-build nsis file make g++ perl python3 patch xz-utils ca-certificates
 )
 
-# The host's Debian mirror (deb822 or one-line sources), with its security archive beside it.
-build_env_mirror() {
-    local mirror
-    mirror=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null)
-    [[ -n $mirror ]] || mirror=$(awk '/^deb / {print $2; exit}' /etc/apt/sources.list 2>/dev/null)
-    echo "${mirror:-http://deb.debian.org/debian}"
-}
-
 # What decides whether a made environment is still the right one.
 build_env_stamp() {
     printf '%s\n' "$BUILD_ENV_SUITE" "${BUILD_ENV_PACKAGES[@]}" | sha256sum | cut -d' ' -f1
@@ -83,7 +75,7 @@ ensure_build_env() {
     fi
     ensure_packages debootstrap debian-archive-keyring util-linux
     local mirror started=$SECONDS new="$BUILD_ENV.new"
-    mirror=$(build_env_mirror)
+    mirror=$(debian_mirror)
     echo "Making the Debian 13 build environment for Windows in $BUILD_ENV (a few minutes)" >&2
     rm -rf "$new"
     debootstrap --variant=minbase --keyring=/usr/share/keyrings/debian-archive-keyring.gpg \
