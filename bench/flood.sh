@@ -13,20 +13,22 @@
 # reads makes the program read the key, with its memory, reads taking 1 s or none (pipeline).
 # Then the phone, sending at once and after 100 ms, among floods from 1,000 addresses (many).
 # Figures only.
-#   bash bench/flood.sh [seconds each read of the slow key takes]
+#   bash bench/flood.sh [--smoke] [seconds each read of the slow key takes]
+# --smoke: one flood with a few holders, the slow key (1 s a read) with 64 waiters, and a small
+# stuck crowd, 3 tries each; under a minute.
 # FLOOD_PARTS (default "fast slow memory stuck readcap pipeline many") picks the parts to run;
 # FLOOD_TCP_WMEM ("min default max") sets the system's send buffers in the namespace, as a LAN's
 # smaller segments keep them (on loopback the system grows them to megabytes).
-if [[ -z "${ZORVIK_FLOOD_NAMESPACE:-}" ]]; then
-    exec env ZORVIK_FLOOD_NAMESPACE=1 unshare -n bash "$0" "$@"
-fi
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 slow_seconds=${1:-2}
 parts=" ${FLOOD_PARTS:-fast slow memory stuck readcap pipeline many} "
-ensure_packages "${BUILD_PACKAGES[@]}" xvfb python3 iproute2
-build release >/dev/null
-ip link set lo up
+if ((smoke)); then
+    slow_seconds=1
+    parts=" ${FLOOD_PARTS:-fast slow stuck} "
+    export TRIES=3
+fi
+in_own_network release python3
 [[ -z ${FLOOD_TCP_WMEM:-} ]] || sysctl -qw net.ipv4.tcp_wmem="$FLOOD_TCP_WMEM"
 ip -6 addr add fd00:18::1/64 dev lo nodad
 for i in $(seq 200); do ip -6 addr add "fd00:18::a:$i/128" dev lo nodad; done
@@ -42,7 +44,7 @@ start_xvfb
 # start_program [environment...]: the program with the usual descriptor limit.
 start_program() {
     env HOME="$work/home" XDG_RUNTIME_DIR="$work" DISPLAY=":$display" "$@" \
-        prlimit --nofile=1024:1024 "$ROOT/build/release/linux/app/Zorvik_QRCode" >>"$work/program.log" 2>&1 &
+        prlimit --nofile=1024:1024 "$executable" >>"$work/program.log" 2>&1 &
     program=$!
     pids+=("$program")
     wait_for_port 10999
@@ -57,6 +59,9 @@ if [[ $parts == *" fast "* ]]; then
 key="flood.$year.key"
 write_key "$keys/$key"
 start_program
+if ((smoke)); then
+    flood FLOOD_ADDRESSES="$(ipv4s 8)" HOLDERS=16
+else
 flood FLOOD_ADDRESSES=127.0.0.2
 flood FLOOD_ADDRESSES="$(ipv4s 8)"
 flood FLOOD_ADDRESSES="$(ipv4s 64)"
@@ -69,6 +74,7 @@ flood FLOOD_ADDRESSES="$(ipv4s 200)" FLOOD_PROCESSES=2
 flood FLOOD_ADDRESSES="$(ipv6s 200)" FLOOD_TARGET=fd00:18::1 FLOOD_PROCESSES=2
 flood FLOOD_ADDRESSES=127.0.0.2 HOLDERS=511
 flood FLOOD_ADDRESSES=127.0.0.2 HOLDERS=511 HOLDER_ADDRESSES="$(ipv4s 8)"
+fi
 kill -0 "$program" 2>/dev/null && echo "program still running" || echo "program DIED"
 kill "$program"
 wait "$program" 2>/dev/null || true
@@ -112,7 +118,7 @@ if [[ $parts == *" slow "* ]]; then
 echo "each read of the key file takes ${slow_seconds} s:"
 start_program LD_PRELOAD="$work/slow.so" SLOW_SECONDS="$slow_seconds"
 flood MODE=slow
-flood MODE=waiting WAITERS=512 WAITER_ADDRESSES="$(ipv4s 8)"
+flood MODE=waiting WAITERS=$((smoke ? 64 : 512)) WAITER_ADDRESSES="$(ipv4s 8)"
 kill "$program"
 wait "$program" 2>/dev/null || true
 fi
@@ -128,7 +134,11 @@ python3 -c 'print("\u20ac" * 4990, end="")' >"$keys/$key"
 if [[ $parts == *" stuck "* ]]; then
     echo "the largest key, each read 1 s, beside clients whose replies never leave:"
     start_program LD_PRELOAD="$work/slow.so" SLOW_SECONDS=1
-    flood MODE=stuck STUCK_ADDRESSES="$(ipv4s 73)" STUCK_GROUPS=9x64,64x1
+    if ((smoke)); then
+        flood MODE=stuck STUCK_ADDRESSES="$(ipv4s 4)" STUCK_GROUPS=2x16,2x1
+    else
+        flood MODE=stuck STUCK_ADDRESSES="$(ipv4s 73)" STUCK_GROUPS=9x64,64x1
+    fi
     kill "$program"
     wait "$program" 2>/dev/null || true
 fi

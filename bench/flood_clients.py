@@ -96,19 +96,12 @@ async def hold(address, held, stop):
 
 
 def holders(count, addresses, stop, report):
-    async def main():
-        held = [0]
-        done = asyncio.Event()
-        tasks = [asyncio.create_task(hold(addresses[i % len(addresses)], held, done))
-                 for i in range(count)]
-        while not stop.is_set():
-            report.value = held[0]
-            await asyncio.sleep(0.1)
-        done.set()
-        for task in tasks:
-            task.cancel()
-        await asyncio.gather(*tasks, return_exceptions=True)
-    asyncio.run(main())
+    held = [0]
+
+    def tick():
+        report.value = held[0]
+    run_clients(lambda done: [hold(addresses[i % len(addresses)], held, done)
+                              for i in range(count)], stop, tick)
 
 
 def phone(gap):
@@ -145,37 +138,70 @@ def figures(latencies):
             f"max {latencies[-1] * 1000:.1f} ms")
 
 
+def phone_series(gap=0.0):
+    """TRIES fetches by the phone, 50 ms apart: how many were served, and their latencies."""
+    ok, latencies = 0, []
+    for _ in range(TRIES):
+        served, seconds = phone(gap)
+        ok += served
+        if served:
+            latencies.append(seconds)
+        time.sleep(0.05)
+    return ok, latencies
+
+
+def start_worker(target, *args):
+    """A process running target(*args), started."""
+    worker = multiprocessing.Process(target=target, args=args)
+    worker.start()
+    return worker
+
+
+def stop_workers(stop, workers):
+    """Tells the workers to stop (the event `stop`), then kills any still running 10 s later."""
+    stop.set()
+    for worker in workers:
+        worker.join(10)
+        if worker.is_alive():
+            worker.kill()
+
+
+def run_clients(clients, stop, tick=None):
+    """Runs the client coroutines, clients(done) -> coroutines that end once `done` (an
+    asyncio.Event) is set, in one event loop until `stop` (a multiprocessing.Event) is set, calling
+    tick() every 100 ms meanwhile; then ends them."""
+    async def main():
+        done = asyncio.Event()
+        tasks = [asyncio.create_task(client) for client in clients(done)]
+        while not stop.is_set():
+            if tick:
+                tick()
+            await asyncio.sleep(0.1)
+        done.set()
+        for task in tasks:
+            task.cancel()
+        await asyncio.gather(*tasks, return_exceptions=True)
+    asyncio.run(main())
+
+
 def scenario(holder_count, holder_addresses):
     stop = multiprocessing.Event()
     flooded = multiprocessing.Value("q", 0)
     held = multiprocessing.Value("q", 0)
     workers = []
     if holder_count:
-        workers.append(multiprocessing.Process(
-            target=holders, args=(holder_count, holder_addresses, stop, held)))
-        workers[-1].start()
+        workers.append(start_worker(holders, holder_count, holder_addresses, stop, held))
         time.sleep(5)  # the holders settle, and grow older than any grace
     for first in range(FLOOD_PROCESSES):
-        workers.append(multiprocessing.Process(target=flood, args=(stop, flooded, first)))
-        workers[-1].start()
+        workers.append(start_worker(flood, stop, flooded, first))
     time.sleep(1)
     for gap in (0.0, 0.1):
-        ok, latencies = 0, []
         count_before, started = flooded.value, time.monotonic()
-        for _ in range(TRIES):
-            served, seconds = phone(gap)
-            ok += served
-            if served:
-                latencies.append(seconds)
-            time.sleep(0.05)
+        ok, latencies = phone_series(gap)
         rate = (flooded.value - count_before) / (time.monotonic() - started)
         print(f"  gap {gap * 1000:>3.0f} ms: phone served {ok}/{TRIES}; {figures(latencies)}; "
               f"flood {rate:,.0f} connections/s; holders kept 4 s or more: {held.value}")
-    stop.set()
-    for worker in workers:
-        worker.join(10)
-        if worker.is_alive():
-            worker.kill()
+    stop_workers(stop, workers)
 
 
 def slow_read():
@@ -222,39 +248,20 @@ async def wait_on_key(address, stop):
 
 
 def waiters(count, addresses, stop):
-    async def main():
-        done = asyncio.Event()
-        tasks = [asyncio.create_task(wait_on_key(addresses[i % len(addresses)], done))
-                 for i in range(count)]
-        while not stop.is_set():
-            await asyncio.sleep(0.1)
-        done.set()
-        for task in tasks:
-            task.cancel()
-        await asyncio.gather(*tasks, return_exceptions=True)
-    asyncio.run(main())
+    run_clients(lambda done: [wait_on_key(addresses[i % len(addresses)], done)
+                              for i in range(count)], stop)
 
 
 def waiting():
     addresses = os.environ["WAITER_ADDRESSES"].split(",")
     count = int(os.environ.get("WAITERS", "512"))
     stop = multiprocessing.Event()
-    worker = multiprocessing.Process(target=waiters, args=(count, addresses, stop))
-    worker.start()
+    worker = start_worker(waiters, count, addresses, stop)
     time.sleep(3)
-    ok, latencies = 0, []
-    for _ in range(TRIES):
-        served, seconds = phone(0.0)
-        ok += served
-        if served:
-            latencies.append(seconds)
-        time.sleep(0.05)
+    ok, latencies = phone_series()
     print(f"  {count} waiting from {len(addresses)} addresses: phone served {ok}/{TRIES}; "
           f"{figures(latencies)}")
-    stop.set()
-    worker.join(10)
-    if worker.is_alive():
-        worker.kill()
+    stop_workers(stop, [worker])
 
 
 def narrow_socket(address=None):
@@ -294,17 +301,8 @@ async def never_reads(address, stop, gets_every=None, until=None):
 
 
 def stuck_clients(addresses, per_address, stop):
-    async def main():
-        done = asyncio.Event()
-        tasks = [asyncio.create_task(never_reads(address, done))
-                 for address in addresses for _ in range(per_address)]
-        while not stop.is_set():
-            await asyncio.sleep(0.1)
-        done.set()
-        for task in tasks:
-            task.cancel()
-        await asyncio.gather(*tasks, return_exceptions=True)
-    asyncio.run(main())
+    run_clients(lambda done: [never_reads(address, done)
+                              for address in addresses for _ in range(per_address)], stop)
 
 
 def server_connections():
@@ -324,27 +322,16 @@ def stuck():
     stop = multiprocessing.Event()
     workers, first = [], 0
     for count, per_address in groups:
-        workers.append(multiprocessing.Process(
-            target=stuck_clients, args=(addresses[first:first + count], per_address, stop)))
-        workers[-1].start()
+        workers.append(start_worker(stuck_clients, addresses[first:first + count], per_address,
+                                    stop))
         first += count
     time.sleep(8)  # the replies have stopped moving for longer than a few seconds
     held = server_connections()
-    ok, latencies = 0, []
-    for _ in range(TRIES):
-        served, seconds = phone(0.0)
-        ok += served
-        if served:
-            latencies.append(seconds)
-        time.sleep(0.05)
+    ok, latencies = phone_series()
     shown = " + ".join(f"{count} x {per_address}" for count, per_address in groups)
     print(f"  stuck replies from {shown} (addresses x connections), {held} open at the start: "
           f"phone served {ok}/{TRIES}; {figures(latencies)}")
-    stop.set()
-    for worker in workers:
-        worker.join(10)
-        if worker.is_alive():
-            worker.kill()
+    stop_workers(stop, workers)
 
 
 def reads_logged():

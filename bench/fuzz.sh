@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Runs each fuzz target of the key server for a long while, both at once, and prints executions,
 # coverage and findings per target. Figures only.
-#   bash bench/fuzz.sh [minutes per target]
+#   bash bench/fuzz.sh [--smoke] [minutes per target]
+# --smoke: 10 s per target.
 source "$(dirname "${BASH_SOURCE[0]}")/../tools/common.sh"
 
-minutes=${1:-10}
+if [[ ${1:-} == --smoke ]]; then seconds=10; else seconds=$((${1:-10} * 60)); fi
 ensure_packages "${BUILD_PACKAGES[@]}" clang-14 libclang-rt-14-dev
-CC=clang-14 CXX=clang++-14 build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVIK_FUZZ=ON \
-    >/dev/null
+build fuzz >/dev/null
 
 out=$ROOT/build/fuzz/long
 rm -rf "$out"
@@ -15,7 +15,7 @@ targets=(fuzz_request fuzz_connection)
 for target in "${targets[@]}"; do
     mkdir -p "$out/$target/corpus" "$out/$target/findings"
     # Keeps going after a finding, so one fault does not hide the rest of the run.
-    "$ROOT/build/fuzz/fuzz/$target" -max_total_time=$((minutes * 60)) -print_final_stats=1 \
+    "$ROOT/build/fuzz/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
         -fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1 \
         -artifact_prefix="$out/$target/findings/" \
         "$out/$target/corpus" "$ROOT/fuzz/corpus/${target#fuzz_}" >"$out/$target.log" 2>&1 &

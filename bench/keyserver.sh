@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
-# Key-server throughput against nginx serving the same file the same way, on loopback.
-# Prints figures only: the machines this runs on are shared and noisy.
-#   bash bench/keyserver.sh [seconds] [connections] [Qt major version: 6, or 5]
+# Key-server throughput against nginx serving the same file the same way, on loopback, in a
+# network namespace of its own. Prints figures only: the machines this runs on are shared and noisy.
+#   bash bench/keyserver.sh [--smoke] [seconds] [connections] [Qt major version: 6, or 5]
+# --smoke: 2 s runs with 16 connections.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 seconds=${1:-10}
 connections=${2:-64}
 qt_major=${3:-6}
-release=build/release
-packages=("${BUILD_PACKAGES[@]}" xvfb wrk nginx-light)
+((smoke)) && seconds=2 connections=16
+preset=release
+packages=(wrk nginx-light)
 if [[ $qt_major != 6 ]]; then
-    release=build/release-qt$qt_major
+    # The same release build against Qt 5.15.
+    preset=release-qt5
+    executable="$ROOT/build/release-qt5/app/Zorvik_QRCode"
     packages+=(qtbase5-dev)
 fi
-ensure_packages "${packages[@]}"
-build "$release" -DCMAKE_BUILD_TYPE=Release -DZORVIK_TESTS=OFF -DZORVIK_QT_MAJOR="$qt_major" >/dev/null
+in_own_network "$preset" "${packages[@]}"
 
 key="bench.$year.key"
 keys="$work/home/Documents/KELVANOR2/Clefs2"
@@ -25,7 +28,7 @@ write_key "$keys/$key"
 start_xvfb
 
 HOME="$work/home" XDG_RUNTIME_DIR="$work" DISPLAY=":$display" \
-    "$ROOT/$release/app/Zorvik_QRCode" >"$work/program.log" 2>&1 &
+    "$executable" >"$work/program.log" 2>&1 &
 program=$!
 pids+=("$program")
 wait_for_port 10999

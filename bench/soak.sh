@@ -1,18 +1,16 @@
 #!/usr/bin/env bash
-# Soak of the key server: the real program under Xvfb on loopback, 10,000 connections of mixed
-# kinds while 1,000 silent ones are held. Prints replies per kind, a real GET's latency under that
-# pressure, and the program's descriptors and memory before and after. Figures only.
-#   bash bench/soak.sh [total connections] [silent connections]
-# It takes the fixed port 10999, so it runs under the same lock as the tests that do.
-if [[ -z "${ZORVIK_SOAK_LOCKED:-}" ]]; then
-    exec env ZORVIK_SOAK_LOCKED=1 flock /tmp/zorvik-port10999.lock bash "$0" "$@"
-fi
+# Soak of the key server: the real program under Xvfb on loopback, in a network namespace of its
+# own, 10,000 connections of mixed kinds while 1,000 silent ones are held. Prints replies per
+# kind, a real GET's latency under that pressure, and the program's descriptors and memory before
+# and after. Figures only.
+#   bash bench/soak.sh [--smoke] [total connections] [silent connections]
+# --smoke: 1,000 connections beside 100 silent ones.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 total=${1:-10000}
 silent=${2:-1000}
-ensure_packages "${BUILD_PACKAGES[@]}" xvfb python3
-build build/release -DCMAKE_BUILD_TYPE=Release -DZORVIK_TESTS=OFF >/dev/null
+((smoke)) && total=1000 silent=100
+in_own_network release python3
 ulimit -n "$(ulimit -Hn)"
 
 key="soak.$year.key"
@@ -24,7 +22,7 @@ start_xvfb
 
 # The program keeps the usual descriptor limit, whatever this shell raised.
 HOME="$work/home" XDG_RUNTIME_DIR="$work" DISPLAY=":$display" \
-    prlimit --nofile=1024:1024 "$ROOT/build/release/app/Zorvik_QRCode" >"$work/program.log" 2>&1 &
+    prlimit --nofile=1024:1024 "$executable" >"$work/program.log" 2>&1 &
 program=$!
 pids+=("$program")
 wait_for_port 10999

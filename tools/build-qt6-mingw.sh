@@ -18,28 +18,14 @@
 # (cmake/mingw-w64-x86_64.cmake).
 #
 # Environment: JOBS (default 2), NICE (default 10); CONFIGURE_ONLY=1 stops after configuring Qt.
-set -euo pipefail
-
-PREFIX=${1:?usage: $0 PREFIX [WORKDIR]}
-PREFIX=$(realpath -m "$PREFIX")
-HERE=$(cd "$(dirname "$0")" && pwd)
-WORK=$(realpath -m "${2:-$PREFIX.work}")
-export JOBS=${JOBS:-2} NICE=${NICE:-10}
+source "$(dirname "$0")/build-qt-common.sh"
 TOOLCHAIN=$HERE/../cmake/mingw-w64-x86_64.cmake
 QT_VERSION=6.8.2
 QT_DEBVER=6.8.2+dfsg-9+deb13u2
-TRIPLET=x86_64-w64-mingw32
-
-source "$HERE/common.sh"
-source "$HERE/windows-build-env.sh"
-log() { printf '== %s %s\n' "$(date +%T)" "$*"; }
-started=$SECONDS
-mkdir -p "$WORK" "$PREFIX"
 ensure_packages patch xz-utils apt python3
 
 # ---------------------------------------------------------------- 1. sources (private apt)
 log "1. sources from Debian 13's source index (private apt configuration)"
-source "$HERE/debian-sources.sh"
 fetch_sources "qt6-base=$QT_DEBVER" "qt6-base_${QT_DEBVER}.dsc" trixie
 
 QTSRC=$WORK/src/qtbase-everywhere-src-$QT_VERSION
@@ -99,7 +85,6 @@ fi
 log "2. configure qtbase $QT_VERSION for $TRIPLET (Debian 13 build environment)"
 QTBUILD=$WORK/qtbuild
 mkdir -p "$QTBUILD"
-export BUILD_ENV_BINDS="$WORK"$'\n'"$PREFIX"
 in_build_env nice -n "$NICE" cmake -G Ninja -S "$QTSRC" -B "$QTBUILD" \
     -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
     -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
@@ -130,23 +115,8 @@ in_build_env nice -n "$NICE" ninja -C "$QTBUILD" -j"$JOBS"
 log "2. install qtbase into $PREFIX"
 in_build_env nice -n "$NICE" ninja -C "$QTBUILD" install >"$WORK/qt-install.log"
 
-# ---------------------------------------------------------------- 3. qrcodegen
-log "3. qrcodegen (C++) static library"
-rm -rf "$WORK/src/QR-Code-generator-1.8.0" "$WORK/qrbuild"
-tar xzf "$WORK/src/qr-code-generator_1.8.0.orig.tar.gz" -C "$WORK/src"
-cp -r "$WORK/src/QR-Code-generator-1.8.0/cpp" "$WORK/qrbuild"
-in_build_env nice -n "$NICE" make -s -C "$WORK/qrbuild" CXX=$TRIPLET-g++-posix \
-    AR=$TRIPLET-gcc-ar-posix CXXFLAGS="-std=c++11 -O2" libqrcodegencpp.a
-# Where the tool's cmake/QrCodeGen.cmake looks: qrcodegen/qrcodegen.hpp and libqrcodegencpp.
-install -D -m644 "$WORK/qrbuild/qrcodegen.hpp" "$PREFIX/include/qrcodegen/qrcodegen.hpp"
-install -D -m644 "$WORK/qrbuild/libqrcodegencpp.a" "$PREFIX/lib/libqrcodegencpp.a"
-
-# ---------------------------------------------------------------- 4. the compiler's runtime
-log "4. the GCC 14 runtime beside Qt's DLLs"
-# shellcheck disable=SC2016 # expanded in the build environment
-in_build_env bash -c 'for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
-        install -m644 "$(readlink -f "$(x86_64-w64-mingw32-g++-posix -print-file-name=$dll)")" \
-            "$0/$dll"
-    done' "$PREFIX/bin"
+# ---------------------------------------------------------------- 3. and 4.
+log "3. qrcodegen (C++) static library; 4. the GCC 14 runtime beside Qt's DLLs"
+build_env_finish_prefix "$WORK" "$PREFIX"
 
 log "done: $PREFIX ($(((SECONDS - started) / 60)) minutes)"

@@ -70,7 +70,8 @@ serve_packaged_key() {
     mkdir -p "$keys" "$work/xdg"
     chmod 700 "$work/xdg"
     head -c 4000 /dev/zero | tr '\0' 'K' >"$keys/$name"
-    local expected="<B>1</B><F>$name</F><D>$(cat "$keys/$name")</D>" body=""
+    local expected body=""
+    expected="<B>1</B><F>$name</F><D>$(cat "$keys/$name")</D>"
     ip link set lo up
     Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     local xvfb=$!

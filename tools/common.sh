@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034 # what it sets is used by the scripts that source it
 # Shared by the run and test commands: installs missing Debian packages and builds.
 set -euo pipefail
 
@@ -24,6 +25,15 @@ ensure_packages() {
 # (CMakePresets.json names each build folder and its options).
 build() {
     (cd "$ROOT" && cmake --preset "$1" >/dev/null && cmake --build --preset "$1")
+}
+
+# The Debian mirror this host's own packages come from (deb822 or one-line sources); its
+# security archive is beside it (${mirror%/debian}/debian-security).
+debian_mirror() {
+    local mirror
+    mirror=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null)
+    [[ -n $mirror ]] || mirror=$(awk '/^deb / {print $2; exit}' /etc/apt/sources.list 2>/dev/null)
+    echo "${mirror:-http://deb.debian.org/debian}"
 }
 
 # A display number with no X server on it.

@@ -17,8 +17,7 @@ debian_source_index() {
     local apt=(-o APT::Sandbox::User=root -o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$dir"
         -o "Dir::State::Lists=$dir/lists" -o "Dir::Cache=$dir/cache")
     mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial"
-    mirror=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null)
-    [[ -n $mirror ]] || mirror=$(awk '/^deb / {print $2; exit}' /etc/apt/sources.list)
+    mirror=$(debian_mirror)
     cat >"$dir/src.sources" <<SOURCES
 Types: deb-src
 URIs: $mirror

@@ -29,7 +29,7 @@ done
 version=$(sed -n 's/^project(Zorvik_QRCode VERSION \([0-9.]*\) .*/\1/p' "$ROOT/CMakeLists.txt")
 scripts="Zorvik_QRCode-$version-qt-build-scripts"
 mapfile -t files < <(git -C "$ROOT" ls-files 'tools/build-qt*' 'tools/windows-qt*' \
-    'tools/*chroot*' tools/debian-sources.sh tools/common.sh cmake/mingw-w64-x86_64.cmake)
+    tools/windows-build-env.sh tools/debian-sources.sh tools/common.sh cmake/mingw-w64-x86_64.cmake)
 git -C "$ROOT" archive --format=tar --prefix="$scripts/" HEAD -- "${files[@]}" |
     gzip -9n >"$out/$scripts.tar.gz"
 (cd "$out" && sha256sum -- * >SHA256SUMS)

@@ -25,15 +25,6 @@ trap 'rm -rf "$work"' EXIT
 in_build_env cmake --install "$build" --prefix "$work/stage" >/dev/null
 env_dpkg_query() { chroot "$BUILD_ENV" dpkg-query "$@"; }
 
-# runtime_package DLL: the Debian package that brought a shipped compiler runtime DLL, read
-# from the environment that built the program (the compiler's own folders).
-runtime_package() {
-    local compiler path
-    compiler=$(sed -n 's/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' \
-        "$build"/CMakeFiles/*/CMakeCXXCompiler.cmake | head -n 1)
-    path=$(chroot "$BUILD_ENV" "$compiler" -print-file-name="$1")
-    env_dpkg_query -S "$(chroot "$BUILD_ENV" realpath "$path")" | cut -d: -f1
-}
 # component ROOT NAME LICENCE LICENCE_FR FOLDER PACKAGE LICENCE_FILES...: one shipped component
 # brought by a Debian package of the system at ROOT (/ for this host, or the build environment),
 # as the notices' configuration lists it; the licence files are named as in that system.
@@ -51,8 +42,10 @@ component() {
       "files": {%s}}' "$name" "$version" "$licence" \
         "$licence_fr" "$source" "${source% *}" "${source#* }" "$files"
 }
-gcc=$(runtime_package libstdc++-6.dll)
-pthreads=$(runtime_package libwinpthread-1.dll)
+# The Debian packages that brought the shipped compiler runtime DLLs.
+runtime_dlls=$(build_env_runtime_dlls)
+gcc=$(awk '$1 == "libstdc++-6.dll" {print $3}' <<<"$runtime_dlls")
+pthreads=$(awk '$1 == "libwinpthread-1.dll" {print $3}' <<<"$runtime_dlls")
 qr=libqrcodegencpp1
 cat >"$work/config.json" <<JSON
 {

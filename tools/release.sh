@@ -97,13 +97,7 @@ done
     dpkg-query -W -f='${Package} ${Version}\n' cmake ninja-build g++ qt6-base-dev \
         libqrcodegencpp-dev dpkg-dev python3 zlib1g
     echo "== Windows runtime DLLs (Debian 13 environment): file sha256 package version"
-    # shellcheck disable=SC2016 # expanded in the build environment
-    in_build_env bash -c 'for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
-        file=$(readlink -f "$(x86_64-w64-mingw32-g++-posix -print-file-name=$dll)")
-        package=$(dpkg-query -S "$file" | cut -d: -f1)
-        echo "$dll $(sha256sum <"$file" | cut -d" " -f1) $package" \
-            "$(dpkg-query -W -f="\${Version}" "$package")"
-    done'
+    build_env_runtime_dlls | cut -d' ' -f1-4
     echo "== Debian 13 environment $BUILD_ENV (Windows builds): every package"
     build_env_packages
 } >"$ROOT/build/release/BUILDINFO"

@@ -139,14 +139,16 @@ for windows in windows10-11 windows7-8; do
     mkdir -p "$runtime/$windows"
     unzip -q -j "$dist/Zorvik_QRCode-$version-$windows-x64.zip" '*/lib*.dll' -d "$runtime/$windows"
 done
+mapfile -t dlls < <(build_env_runtime_dlls | while read -r dll _ _ _ path; do
+    cp "$BUILD_ENV$path" "$runtime/$dll"
+    echo "$dll"
+done)
 # shellcheck disable=SC2016 # expanded in the build environment
 (cd "$ROOT" && in_build_env env SOURCE_DATE_EPOCH=0 bash -c 'cd "$0"
-    for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
-        cp "$(readlink -f "$(x86_64-w64-mingw32-g++-posix -print-file-name=$dll)")" "$dll"
-        x86_64-w64-mingw32-strip --strip-all "$dll" windows*/"$dll"
-    done' "$runtime")
+    for dll in "$@"; do x86_64-w64-mingw32-strip --strip-all "$dll" windows*/"$dll"; done' \
+    "$runtime" "${dlls[@]}")
 for windows in windows10-11 windows7-8; do
-    for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+    for dll in "${dlls[@]}"; do
         cmp -s "$runtime/$windows/$dll" "$runtime/$dll" || {
             echo "test-windows: $dll of the $windows package is not Debian 13's GCC 14 one" >&2
             exit 1

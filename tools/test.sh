@@ -4,8 +4,8 @@
 # address and undefined-behaviour sanitizers, short fuzz runs, the whole suite, the Qt 5 build's
 # suite, then the release (tools/release.sh) checked as shipped: the .deb, both Windows builds'
 # unit tests and packages under Wine as the Windows each is for, the Windows 7 imports, every
-# binary signed with a throw-away certificate, and a second release from a fresh clone on a tmpfs
-# that must give the same bytes.
+# binary signed with a throw-away certificate, a second release from a fresh clone on a tmpfs
+# that must give the same bytes, and every benchmark's smoke mode (figures printed, not judged).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" libzxing-dev xvfb xauth xdotool x11-utils imagemagick \
@@ -32,3 +32,7 @@ bash "$ROOT/tools/check-packaging.sh"
 bash "$ROOT/tools/test-windows.sh"
 bash "$ROOT/tools/check-signing.sh"
 bash "$ROOT/tools/check-reproducible.sh"
+echo "== Benchmarks, smoke runs"
+smoke_started=$SECONDS
+bash "$ROOT/bench/smoke.sh"
+echo "   (benchmark smoke runs: $((SECONDS - smoke_started)) s)"

@@ -35,14 +35,6 @@ BUILD_ENV_PACKAGES=(
     cmake ninja-build nsis file make g++ perl python3 patch xz-utils ca-certificates
 )
 
-# The host's Debian mirror (deb822 or one-line sources), with its security archive beside it.
-build_env_mirror() {
-    local mirror
-    mirror=$(awk '/^URIs:/ {print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null)
-    [[ -n $mirror ]] || mirror=$(awk '/^deb / {print $2; exit}' /etc/apt/sources.list 2>/dev/null)
-    echo "${mirror:-http://deb.debian.org/debian}"
-}
-
 # What decides whether a made environment is still the right one.
 build_env_stamp() {
     printf '%s\n' "$BUILD_ENV_SUITE" "${BUILD_ENV_PACKAGES[@]}" | sha256sum | cut -d' ' -f1
@@ -83,7 +75,7 @@ ensure_build_env() {
     fi
     ensure_packages debootstrap debian-archive-keyring util-linux
     local mirror started=$SECONDS new="$BUILD_ENV.new"
-    mirror=$(build_env_mirror)
+    mirror=$(debian_mirror)
     echo "Making the Debian 13 build environment for Windows in $BUILD_ENV (a few minutes)" >&2
     rm -rf "$new"
     debootstrap --variant=minbase --keyring=/usr/share/keyrings/debian-archive-keyring.gpg \
@@ -153,6 +145,39 @@ in_build_env() {
 # The environment's package list, as BUILDINFO records it.
 build_env_packages() {
     chroot "$BUILD_ENV" dpkg-query -W -f='${Package} ${Version}\n'
+}
+
+# build_env_runtime_dlls: the GCC runtime that ships beside the program and Qt's DLLs, one line a
+# DLL: "NAME SHA256 PACKAGE VERSION PATH", as the environment's posix-thread compiler finds it
+# (PATH inside the environment: the file is $BUILD_ENV/PATH on the host). BUILDINFO records the
+# first four fields; the notices name the packages; the Qt prefixes and the checks copy the files.
+build_env_runtime_dlls() {
+    # shellcheck disable=SC2016 # expanded in the build environment
+    (cd / && in_build_env bash -c 'for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+        file=$(readlink -f "$(x86_64-w64-mingw32-g++-posix -print-file-name=$dll)")
+        package=$(dpkg-query -S "$file" | cut -d: -f1)
+        echo "$dll $(sha256sum <"$file" | cut -d" " -f1) $package" \
+            "$(dpkg-query -W -f="\${Version}" "$package") $file"
+    done')
+}
+
+# build_env_finish_prefix WORK PREFIX: the QR library (C++, static) from Debian's qr-code-generator
+# source (its .orig tarball, already fetched into WORK/src), built with the environment's
+# posix-thread compiler, and the GCC runtime beside Qt's DLLs in PREFIX/bin: what a Qt prefix for
+# Windows holds besides Qt itself. WORK and PREFIX must be in BUILD_ENV_BINDS.
+build_env_finish_prefix() {
+    local work=$1 prefix=$2 dll path
+    rm -rf "$work/src/QR-Code-generator-1.8.0" "$work/qrbuild"
+    tar xzf "$work/src/qr-code-generator_1.8.0.orig.tar.gz" -C "$work/src"
+    cp -r "$work/src/QR-Code-generator-1.8.0/cpp" "$work/qrbuild"
+    in_build_env nice -n "${NICE:-10}" make -s -C "$work/qrbuild" CXX=x86_64-w64-mingw32-g++-posix \
+        AR=x86_64-w64-mingw32-gcc-ar-posix CXXFLAGS="-std=c++11 -O2" libqrcodegencpp.a
+    # Where the tool's cmake/QrCodeGen.cmake looks: qrcodegen/qrcodegen.hpp and libqrcodegencpp.
+    install -D -m644 "$work/qrbuild/qrcodegen.hpp" "$prefix/include/qrcodegen/qrcodegen.hpp"
+    install -D -m644 "$work/qrbuild/libqrcodegencpp.a" "$prefix/lib/libqrcodegencpp.a"
+    while read -r dll _ _ _ path; do
+        install -m644 "$BUILD_ENV$path" "$prefix/bin/$dll"
+    done < <(build_env_runtime_dlls)
 }
 
 if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
