@@ -6,7 +6,7 @@
 #include <array>
 
 using namespace std::chrono_literals;
-using server::ConnectionAdmission;
+using ConnectionAdmission = server::ConnectionAdmission<int*>;
 using server::ConnectionFacts;
 
 class TestConnectionAdmission : public QObject {
@@ -163,13 +163,13 @@ void TestConnectionAdmission::judge() {
 
     const ConnectionAdmission::Verdict result = admission.judge(
         newcomerAddress,
-        [&](ConnectionAdmission::Id id) { return facts.at(static_cast<int*>(id) - ids.data()); },
+        [&](int* id) { return facts.at(id - ids.data()); },
         now, !newcomer.contains(QLatin1Char(' ')));
     using Kind = ConnectionAdmission::Verdict::Kind;
     const QString got = result.kind == Kind::Admit ? QStringLiteral("admit")
                         : result.kind == Kind::Refuse
                             ? QStringLiteral("refuse")
-                            : QString::number(static_cast<int*>(result.victim) - ids.data());
+                            : QString::number(result.victim - ids.data());
     QCOMPARE(got, verdict);
 }
 
