@@ -30,7 +30,6 @@ private slots:
     void tricklingClientIsClosed();
     void halfClose_data();
     void halfClose();
-    void secondGetOnOpenConnection();
     void slowReadDelaysOnlyItsOwnReply();
     void heldRepliesAllLeaveBeforeTheClose();
     void unreadRepliesStopTheReading();
@@ -181,19 +180,6 @@ void TestHttpConnection::halfClose() {
         QCOMPARE(readUntilClosed(*client), reply);
     }
     QTRY_COMPARE(m_fx->server->ActiveConnections(), 0);
-}
-
-void TestHttpConnection::secondGetOnOpenConnection() {
-    m_fx->start();
-    auto client = m_fx->connectClient();
-    QVERIFY(client);
-    auto* connection = m_fx->onlyConnection();
-    QVERIFY(connection);
-    // Both arrive before the first reply has left, so both are answered.
-    connection->ProcessHeaders("GET /alpha.126.key HTTP/1.1\r\n\r\n");
-    connection->ProcessHeaders("GET /nope.126.key HTTP/1.1\r\n\r\n");
-    QCOMPARE(readUntilClosed(*client), alphaReply() + expected::wire(expected::kNotSelected));
-    QCOMPARE(m_fx->gets, 2);
 }
 
 // A key file that takes long to read holds back only the replies that wait for it; a second GET
@@ -375,14 +361,9 @@ void TestHttpConnection::fifthFileIsNotRead() {
             QTRY_COMPARE(m_fx->gate->count(), i + 1);
     }
     QCOMPARE(readUntilClosed(*clients.back()), expected::wire(expected::kUnreadable));
-    // A file already being read is shared, however many are.
-    m_fx->selected = QStringLiteral("k0.126.key");
-    auto again = m_fx->connectClient();
-    QVERIFY(again);
-    again->write("GET /k0.126.key HTTP/1.1\r\n\r\n");
-    QTRY_COMPARE(m_fx->gets, server::KeyReads::kMaxInFlight + 2);
     m_fx->gate->release();
-    QCOMPARE(readUntilClosed(*again), KeyServerFixture::keyReply("k0.126.key", keys.first()));
+    QCOMPARE(readUntilClosed(*clients.front()),
+             KeyServerFixture::keyReply("k0.126.key", keys.first()));
 }
 
 // A client that half-closes while its key is read is not reported again and again meanwhile: on
