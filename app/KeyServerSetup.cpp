@@ -23,17 +23,24 @@ void showListenError(QWidget* window, const QString& text, QAbstractSocket::Sock
 } // namespace
 
 server::HTTPServer* startKeyServer(QWidget* window, const KeyServerSetup& setup) {
-    server::UserNotices notices;
-    notices.alert = [alert = setup.alert] { alert->sound(); };
-    notices.messageBox = [window](const QString& text, QAbstractSocket::SocketError error) {
-        showListenError(window, text, error);
-    };
-    auto* keyServer =
-        new server::HTTPServer(setup.source, std::move(notices), window, setup.limits);
+    server::ServerOptions options;
+    options.limits = setup.limits;
+    options.clock = setup.clock;
+    auto* keyServer = new server::HTTPServer(setup.source, window, options);
+    // Every GET sounds the alert once, as it is read, whatever its answer; a refused device
+    // sends none that is read.
+    QObject::connect(keyServer, &server::HTTPServer::getReceived, setup.alert, &Alert::sound);
     QObject::connect(keyServer, &server::HTTPServer::deviceEvent, setup.status,
                      &StatusLine::report);
+    // The status line first, so that it already says so behind the modal message box.
     QObject::connect(keyServer, &server::HTTPServer::listenFailed, setup.status,
                      &StatusLine::reportStopped);
+    QObject::connect(keyServer, &server::HTTPServer::listenFailed, window,
+                     [window](QAbstractSocket::SocketError error) {
+                         showListenError(window,
+                                         QStringLiteral("Server Error: ") + QString::number(error),
+                                         error);
+                     });
     keyServer->setPort(setup.port);
     keyServer->setMinimumSocketsAvailable(server::HTTPServer::kSpareSockets);
     // Peers on this computer's own subnets are served whatever their address space, so the

@@ -45,8 +45,7 @@ struct Fixture {
         file.close();
         server = std::make_unique<server::HTTPServer>(
             server::KeySource{[] { return QString::fromLatin1(kSelected); },
-                              [this] { return runtime::FolderItem(dir.path()); }},
-            server::UserNotices{});
+                              [this] { return runtime::FolderItem(dir.path()); }});
         server->setPort(0);
         server->Listen();
         if (!server->isListening())

@@ -2,9 +2,12 @@
 // whatever the address space of a flood, as plain bookkeeping with no sockets.
 #pragma once
 
+#include "server/ConnectionFacts.h"
+
 #include <QHash>
 #include <QHostAddress>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -12,25 +15,30 @@
 
 namespace server {
 
-/// What admission knows of one open connection.
-struct ConnectionFacts {
-    /// How far the client's request got.
-    enum class Stage {
-        Nothing,  ///< not a byte yet
-        Begun,    ///< bytes, but no complete request line
-        Complete, ///< a request line handled, nothing left to send for it
-    };
-    Stage stage = Stage::Nothing;
-    std::chrono::steady_clock::time_point acceptedAt;
-    /// When it last sent a byte; acceptedAt until it does.
-    std::chrono::steady_clock::time_point lastHeardAt;
-    /// A reply on its way out or waiting for its key file: giving way would lose it.
-    bool replying = false;
-    /// While a reply has bytes the system has not taken: when it last took some.
-    std::optional<std::chrono::steady_clock::time_point> replyMovedAt;
-    /// Its last reply has left; it only waits for the client to close.
-    bool lingering = false;
+namespace admission {
+
+/// A reply that has not moved for this long is stuck.
+inline constexpr std::chrono::milliseconds kStuckAfter{3'000};
+
+/// Who gives way first: lower ranks first; in a rank, the earlier `since`.
+struct Standing {
+    int rank = 0;
+    std::chrono::steady_clock::time_point since;
 };
+
+/// Where `facts` stand in the order of giving way; nothing when the connection keeps its place.
+std::optional<Standing> standingOf(const ConnectionFacts& facts,
+                                   std::chrono::steady_clock::time_point now,
+                                   std::chrono::milliseconds stuckAfter);
+
+/// Whether a connection standing at `a` gives way before one at `b`.
+bool givesWayBefore(const Standing& a, const Standing& b);
+
+/// What `peer` is counted under: the address itself (IPv4, an IPv4-mapped IPv6 address as
+/// IPv4), or its /64 (IPv6).
+QHostAddress shareOf(const QHostAddress& peer);
+
+} // namespace admission
 
 /// Open connections are bounded. A phone connects and sends its request line within
 /// milliseconds; a flood cannot both do that and hold places. So, at the bound, a newcomer
@@ -48,10 +56,10 @@ struct ConnectionFacts {
 /// addresses, and an address whose connection was taken cannot churn through another's in return. A
 /// newcomer from an address that holds none, when no connection can give way, gets one of `reserve`
 /// places above the bound. Otherwise it is refused.
-class ConnectionAdmission {
+/// `Connection` is how the caller names a connection (a pointer); never dereferenced here.
+template <typename Connection> class ConnectionAdmission {
 public:
-    /// A connection, as the caller knows it; never dereferenced here.
-    using Id = void*;
+    using Id = Connection;
     /// The facts of an open connection, read at the moment of judging.
     using FactsOf = std::function<ConnectionFacts(Id)>;
 
@@ -59,15 +67,19 @@ public:
         enum class Kind { Admit, Displace, Refuse };
         Kind kind = Kind::Refuse;
         /// With Displace: the connection to close for the newcomer.
-        Id victim = nullptr;
+        Id victim{};
     };
 
     /// A reply that has not moved for this long is stuck.
-    static constexpr std::chrono::milliseconds kStuckAfter{3'000};
+    static constexpr std::chrono::milliseconds kStuckAfter = admission::kStuckAfter;
 
     /// `bound` at least 1 place, `perAddress` at least 1, `reserve` 0 or more.
     ConnectionAdmission(int bound, int perAddress, int reserve,
-                        std::chrono::milliseconds stuckAfter = kStuckAfter);
+                        std::chrono::milliseconds stuckAfter = kStuckAfter)
+        : m_bound(std::max(1, bound))
+        , m_perAddress(std::max(1, perAddress))
+        , m_reserve(std::max(0, reserve))
+        , m_stuckAfter(stuckAfter) {}
 
     /// What to do with a newcomer from `peer` at the time `now`; changes nothing. Without
     /// `mayDisplace` (the caller cannot take anyone's place now), only room or the reserve.
@@ -75,19 +87,43 @@ public:
                   std::chrono::steady_clock::time_point now, bool mayDisplace = true) const;
 
     /// Counts `id`, opened now from `peer`, until remove(); accepted in this order.
-    void add(Id id, const QHostAddress& peer);
+    void add(Id id, const QHostAddress& peer) {
+        const QHostAddress share = admission::shareOf(peer);
+        m_pools[share].push_back(id);
+        m_shareOf.insert(id, share);
+    }
     /// Forgets `id`; nothing happens for one not counted.
-    void remove(Id id);
+    void remove(Id id) {
+        const auto share = m_shareOf.constFind(id);
+        if (share == m_shareOf.constEnd())
+            return;
+        const auto pool = m_pools.find(*share);
+        std::erase(*pool, id);
+        if (pool->empty())
+            m_pools.erase(pool);
+        m_shareOf.erase(share);
+    }
 
     /// Open connections counted.
     int size() const { return static_cast<int>(m_shareOf.size()); }
 
-    /// What `peer` is counted under: the address itself (IPv4, an IPv4-mapped IPv6 address as
-    /// IPv4), or its /64 (IPv6).
-    static QHostAddress shareOf(const QHostAddress& peer);
-
 private:
     using Pool = std::vector<Id>;
+    struct Candidate {
+        Id id{};
+        admission::Standing standing;
+    };
+    /// Makes `victim` the one of `pool` and itself that gives way first (none yet: no id).
+    void consider(const Pool& pool, const FactsOf& factsOf,
+                  std::chrono::steady_clock::time_point now, Candidate& victim) const {
+        for (const Id candidate : pool) {
+            const std::optional<admission::Standing> standing =
+                admission::standingOf(factsOf(candidate), now, m_stuckAfter);
+            if (standing && (!victim.id || admission::givesWayBefore(*standing, victim.standing)))
+                victim = {candidate, *standing};
+        }
+    }
+
     int m_bound;
     int m_perAddress;
     int m_reserve;
@@ -96,5 +132,47 @@ private:
     QHash<QHostAddress, Pool> m_pools;
     QHash<Id, QHostAddress> m_shareOf;
 };
+
+template <typename Connection>
+auto ConnectionAdmission<Connection>::judge(const QHostAddress& peer, const FactsOf& factsOf,
+                                            std::chrono::steady_clock::time_point now,
+                                            bool mayDisplace) const -> Verdict {
+    using Kind = typename Verdict::Kind;
+    const auto own = m_pools.constFind(admission::shareOf(peer));
+    const std::size_t held = own == m_pools.constEnd() ? 0 : own->size();
+    if (held >= static_cast<std::size_t>(m_perAddress)) {
+        Candidate victim;
+        if (mayDisplace)
+            consider(*own, factsOf, now, victim);
+        return victim.id ? Verdict{Kind::Displace, victim.id} : Verdict{Kind::Refuse, {}};
+    }
+    if (size() < m_bound)
+        return {Kind::Admit, {}};
+    const bool reserved = held == 0 && size() < m_bound + m_reserve;
+    if (!mayDisplace)
+        return {reserved ? Kind::Admit : Kind::Refuse, {}};
+    std::size_t largest = 0;
+    for (const Pool& pool : m_pools)
+        largest = std::max(largest, pool.size());
+    std::vector<const Pool*> pools;
+    for (auto pool = m_pools.constBegin(); pool != m_pools.constEnd(); ++pool) {
+        if (pool == own ? held >= largest : held == 0 || pool->size() >= held + 2)
+            pools.push_back(&pool.value());
+    }
+    std::stable_sort(pools.begin(), pools.end(),
+                     [](const Pool* a, const Pool* b) { return a->size() > b->size(); });
+    // Among addresses holding as many, whoever waited longest gives way.
+    for (auto group = pools.begin(); group != pools.end();) {
+        const auto groupEnd = std::find_if(group, pools.end(), [group](const Pool* pool) {
+            return pool->size() != (*group)->size();
+        });
+        Candidate victim;
+        for (; group != groupEnd; ++group)
+            consider(**group, factsOf, now, victim);
+        if (victim.id)
+            return {Kind::Displace, victim.id};
+    }
+    return {reserved ? Kind::Admit : Kind::Refuse, {}};
+}
 
 } // namespace server

@@ -12,70 +12,71 @@ namespace server {
 namespace {
 // Reads of discarded bytes per arrival while lingering; more come with the next arrival.
 constexpr int kDiscardsPerArrival = 16;
+
+HeldReplies::Reply keyReplyFor(const QByteArray& keyName, const runtime::RegularFileRead& read) {
+    return {RequestHandler::keyReply(keyName, read), RequestHandler::keyOutcome(read), keyName};
+}
 } // namespace
 
-HTTPConnection::HTTPConnection(std::shared_ptr<const RequestHandler> handler,
-                               std::chrono::milliseconds timeout, KeyReads* reads, QObject* parent)
+HTTPConnection::HTTPConnection(std::shared_ptr<const RequestHandler> handler, KeyReads& reads,
+                               std::chrono::milliseconds timeout, runtime::Clock& clock,
+                               QObject* parent)
     : ClientSocket(parent)
     , m_handler(std::move(handler))
     , m_reads(reads)
+    , m_clock(clock)
+    , m_timer(clock, [this] { onTimeout(); })
     , m_timeout(timeout) {
-    m_timer.setSingleShot(true);
-    // A coarse timer may fire up to 5 % early: 10 seconds must not be 9.5.
-    m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(timeout);
-    connect(&m_timer, &QTimer::timeout, this, &HTTPConnection::onTimeout);
     connect(this, &QTcpSocket::readyRead, this, &HTTPConnection::DataAvailable);
-    connect(this, &QTcpSocket::bytesWritten, this, &HTTPConnection::onBytesWritten);
-    connect(this, &QTcpSocket::disconnected, this, &QObject::deleteLater);
+    connect(this, &QTcpSocket::bytesWritten, this, [this] {
+        noteProgress();
+        finishIfDone();
+    });
+    connect(this, &QTcpSocket::disconnected, this, [this] {
+        m_phase = Phase::Closed;
+        m_timer.stop();
+        deleteLater();
+    });
 }
 
 bool HTTPConnection::attach(qintptr socketDescriptor) {
     if (!ClientSocket::attach(socketDescriptor))
         return false;
     setSocketOption(SendBufferSizeSocketOption, kSendBufferBytes);
-    m_acceptedAt = m_lastHeardAt = std::chrono::steady_clock::now();
+    m_acceptedAt = m_lastHeardAt = m_clock.now();
     m_timer.start();
     return true;
 }
 
 void HTTPConnection::ProcessHeaders(const QByteArray& data) {
     const RequestHandler::Decision decision = m_handler->decide(data);
-    switch (decision.kind) {
-    case RequestHandler::Decision::Kind::None:
+    if (decision.kind == RequestHandler::Decision::Kind::None)
         return;
-    case RequestHandler::Decision::Kind::Reply:
+    emit getReceived();
+    if (m_phase == Phase::Gathering)
+        m_phase = Phase::Replying;
+    if (decision.kind == RequestHandler::Decision::Kind::Reply) {
         queueReply({decision.reply, decision.outcome, decision.keyName});
-        return;
-    case RequestHandler::Decision::Kind::ReadKey:
-        break;
-    }
-    if (!m_reads) {
-        queueReply(keyReply(decision.keyName, m_handler->readKeyFile(decision.file)));
         return;
     }
     const HeldReplies::Ticket ticket = m_replies.expect();
     const QByteArray keyName = decision.keyName;
-    const bool started = m_reads->read(
-        decision.file, this, [this, ticket, keyName](const runtime::RegularFileRead& read) {
-            onKeyRead(ticket, keyReply(keyName, read));
-        });
     // Its reply, and any after it, wait for the read; the callback comes from the event loop.
+    const bool started = m_reads.read(
+        decision.file, this, [this, ticket, keyName](const runtime::RegularFileRead& read) {
+            onKeyRead(ticket, keyReplyFor(keyName, read));
+        });
     if (!started) {
         // Too many other files are being read at once: this one cannot be, for now.
         m_replies.fill(ticket,
-                       keyReply(keyName, {runtime::RegularFileRead::Outcome::Unopenable, {}}));
+                       keyReplyFor(keyName, {runtime::RegularFileRead::Outcome::Unopenable, {}}));
         sendReady();
     }
 }
 
-HeldReplies::Reply HTTPConnection::keyReply(const QByteArray& keyName,
-                                            const runtime::RegularFileRead& read) {
-    return {RequestHandler::keyReply(keyName, read), RequestHandler::keyOutcome(read), keyName};
-}
-
 void HTTPConnection::DataAvailable() {
-    if (m_lingering) {
+    if (m_phase == Phase::Lingering) {
         discardArrived();
         return;
     }
@@ -94,11 +95,11 @@ void HTTPConnection::DataAvailable() {
     if (bytes.isEmpty()) {
         // A failed read leaves the socket unconnected without a disconnected signal.
         if (state() == UnconnectedState)
-            deleteLater();
+            abortNow();
         return;
     }
     // The clock runs on: only a complete request line restarts it, whatever trickles in.
-    m_lastHeardAt = std::chrono::steady_clock::now();
+    m_lastHeardAt = m_clock.now();
     m_gathered += bytes;
     // Gathered bytes never hold a line end: they would have been handled when it came.
     if (bytes.contains('\r') || bytes.contains('\n') || m_gathered.size() >= kMaxGatheredBytes)
@@ -106,26 +107,26 @@ void HTTPConnection::DataAvailable() {
 }
 
 void HTTPConnection::SendComplete(bool /*userAborted*/) {
-    if (m_lingering)
+    if (m_phase != Phase::Replying)
         return;
-    // A client that has ended its stream sends nothing that could reset the reply away.
-    if (m_peerFinished || !endSending()) {
+    if (m_clientFinished || !endSending()) {
         closeQuietly();
         return;
     }
-    m_lingering = true;
+    m_phase = Phase::Lingering;
     m_timer.start(std::min(m_timeout, kLingerTime));
 }
 
 void HTTPConnection::giveWay() {
-    if (m_lingering)
+    if (m_phase == Phase::Lingering)
         closeQuietly();
     else
-        abort();
+        abortNow();
 }
 
 bool HTTPConnection::requestWaiting() const {
-    return state() == ConnectedState && !m_lingering && !atCap() && bytesAvailable() > 0;
+    return state() == ConnectedState && m_phase != Phase::Lingering && !atCap() &&
+           bytesAvailable() > 0;
 }
 
 ConnectionFacts HTTPConnection::facts() const {
@@ -136,7 +137,7 @@ ConnectionFacts HTTPConnection::facts() const {
     facts.replying = isReplying();
     if (bytesToWrite() > 0)
         facts.replyMovedAt = m_replyMovedAt;
-    facts.lingering = m_lingering;
+    facts.lingering = m_phase == Phase::Lingering;
     return facts;
 }
 
@@ -154,24 +155,14 @@ void HTTPConnection::queueReply(const HeldReplies::Reply& reply) {
 
 void HTTPConnection::sendNow(const HeldReplies::Reply& reply) {
     if (write(reply.bytes) < 0) {
-        abort();
+        abortNow();
         return;
     }
     m_replies.written(reply);
     noteProgress();
     // An unbuffered write that the system takes whole emits no bytesWritten, so whether it has
     // all left is also looked at once control is back in the event loop.
-    if (!m_sendCheckQueued) {
-        m_sendCheckQueued = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_sendCheckQueued = false;
-                if (allSent() && state() == ConnectedState)
-                    SendComplete(false);
-            },
-            Qt::QueuedConnection);
-    }
+    QMetaObject::invokeMethod(this, &HTTPConnection::finishIfDone, Qt::QueuedConnection);
 }
 
 void HTTPConnection::sendReady() {
@@ -182,7 +173,7 @@ void HTTPConnection::sendReady() {
 }
 
 void HTTPConnection::noteProgress() {
-    m_replyMovedAt = std::chrono::steady_clock::now();
+    m_replyMovedAt = m_clock.now();
     // A reply gets the whole timeout again from each byte the system takes.
     if (bytesToWrite() > 0)
         m_timer.start();
@@ -197,8 +188,7 @@ void HTTPConnection::noteProgress() {
             [this] {
                 m_resumeQueued = false;
                 DataAvailable();
-                if (allSent() && state() == ConnectedState)
-                    SendComplete(false);
+                finishIfDone();
             },
             Qt::QueuedConnection);
     }
@@ -207,36 +197,7 @@ void HTTPConnection::noteProgress() {
 void HTTPConnection::onKeyRead(HeldReplies::Ticket ticket, const HeldReplies::Reply& reply) {
     m_replies.fill(ticket, reply);
     sendReady();
-    if (!m_replies.waiting())
-        closeIfAllSent();
-}
-
-void HTTPConnection::closeIfAllSent() {
-    // A reply the system took whole has left already: end now rather than from the queued
-    // check, which under load waits behind every socket event and keeps each connection open
-    // that much longer.
-    if (m_sendCheckQueued && allSent() && state() == ConnectedState)
-        SendComplete(false);
-}
-
-void HTTPConnection::handleGathered() {
-    m_requestLineSeen = true;
-    m_timer.start();
-    ProcessHeaders(std::exchange(m_gathered, {}));
-    if (!m_replies.waiting())
-        closeIfAllSent();
-}
-
-void HTTPConnection::onEndOfStream() {
-    m_peerFinished = true;
-    if (!m_gathered.isEmpty())
-        handleGathered();
-    // Nothing more can arrive; a reply on its way out closes the connection once it has left.
-    if (!isReplying()) {
-        close();
-        return;
-    }
-    silenceReading();
+    finishIfDone();
 }
 
 bool HTTPConnection::allSent() const {
@@ -245,20 +206,41 @@ bool HTTPConnection::allSent() const {
     return bytesToWrite() == 0 && !m_replies.waiting() && !m_resumeQueued;
 }
 
-void HTTPConnection::onBytesWritten() {
-    noteProgress();
-    if (allSent())
+void HTTPConnection::finishIfDone() {
+    // A reply the system took whole has left already: end now rather than from the queued
+    // check, which under load waits behind every socket event and keeps each connection open
+    // that much longer.
+    if (m_phase == Phase::Replying && allSent() && state() == ConnectedState)
         SendComplete(false);
 }
 
+void HTTPConnection::handleGathered() {
+    m_requestLineSeen = true;
+    m_timer.start();
+    ProcessHeaders(std::exchange(m_gathered, {}));
+    finishIfDone();
+}
+
+void HTTPConnection::onEndOfStream() {
+    m_clientFinished = true;
+    if (!m_gathered.isEmpty())
+        handleGathered();
+    // Nothing more can arrive; a reply on its way out closes the connection once it has left.
+    if (m_phase != Phase::Replying) {
+        closeQuietly();
+        return;
+    }
+    silenceReading();
+}
+
 void HTTPConnection::onTimeout() {
-    if (m_lingering) {
+    if (m_phase == Phase::Lingering) {
         closeQuietly();
         return;
     }
     // A reply the system has taken nothing of for the whole timeout is abandoned.
     if (bytesToWrite() > 0) {
-        abort();
+        abortNow();
         return;
     }
     // Waiting for its key file is replying, however long the file takes.
@@ -266,34 +248,44 @@ void HTTPConnection::onTimeout() {
         return;
     if (!m_gathered.isEmpty()) {
         handleGathered();
-        // A reply has just been queued: it gets one more timeout to leave.
-        if (isReplying())
+        // A reply has just been queued, or has left and the linger begun: it gets its time.
+        if (m_phase != Phase::Gathering)
             return;
     }
-    abort();
+    abortNow();
 }
 
 void HTTPConnection::discardArrived() {
     for (int read = 0; read < kDiscardsPerArrival; ++read) {
         const Arrival arrival = readArrived(kMaxGatheredBytes);
         if (arrival.endOfStream) {
-            close();
+            closeQuietly();
             return;
         }
         if (arrival.bytes.isEmpty()) {
             if (state() == UnconnectedState)
-                deleteLater();
+                abortNow();
             return;
         }
     }
 }
 
 void HTTPConnection::closeQuietly() {
+    m_phase = Phase::Closed;
+    m_timer.stop();
     // Bytes left unread would make the system reset the connection instead of closing it, and
     // the client could lose the reply it has not read yet.
     if (const qint64 unread = bytesAvailable(); unread > 0)
         read(unread);
     close();
+}
+
+void HTTPConnection::abortNow() {
+    m_phase = Phase::Closed;
+    m_timer.stop();
+    abort();
+    // A socket that was no longer connected emits no disconnected signal.
+    deleteLater();
 }
 
 } // namespace server

@@ -2,17 +2,14 @@
 // the reply has left, and bounds what a client that does not read its replies can cost.
 #pragma once
 
-#include "runtime/RegularFile.h"
+#include "runtime/Clock.h"
 #include "server/ClientSocket.h"
-#include "server/ConnectionAdmission.h"
+#include "server/ConnectionFacts.h"
 #include "server/DeviceEvent.h"
 #include "server/HeldReplies.h"
 
-#include <QTimer>
-
 #include <chrono>
 #include <memory>
-#include <optional>
 
 namespace server {
 
@@ -42,14 +39,20 @@ public:
     /// little: a lingering connection is the first to give its place away.
     static constexpr std::chrono::milliseconds kLingerTime{5'000};
 
+    /// Where the connection is in its life: it gathers requests until one calls for a reply,
+    /// replies (and may still read requests) until every reply has left, then lingers after
+    /// ending its sending side, and is closed.
+    enum class Phase { Gathering, Replying, Lingering, Closed };
+
     /// `timeout`: how long the client has, from being accepted, to complete its request line
     /// (bytes now and then do not extend it), then how long it may stay without completing
     /// another request (bytes that complete none do not extend it either), and how long a reply
     /// may go without the system taking a byte of it. The connection is then closed (a reply
     /// abandoned), bytes left unfinished handled first; not while a key file is being read for
-    /// it. `reads` reads key files off this thread; without it they are read here and now.
-    HTTPConnection(std::shared_ptr<const RequestHandler> handler, std::chrono::milliseconds timeout,
-                   KeyReads* reads = nullptr, QObject* parent = nullptr);
+    /// it. `reads` reads key files off this thread. Every time is `clock`'s.
+    HTTPConnection(std::shared_ptr<const RequestHandler> handler, KeyReads& reads,
+                   std::chrono::milliseconds timeout,
+                   runtime::Clock& clock = runtime::Clock::system(), QObject* parent = nullptr);
 
     /// Takes over the accepted `socketDescriptor` and starts the clock of the request line.
     /// On failure the descriptor is closed and false returned; the object is then unusable.
@@ -70,21 +73,25 @@ public:
     /// end of the connection after the reply) and lingers until the client closes.
     void SendComplete(bool userAborted);
 
+    /// Reads what the client has sent and the system holds, as its arrival would have: for a
+    /// judge of how far the request got who must not wait for the event loop to deliver it.
+    void readWaitingRequest() { DataAvailable(); }
+
     /// Gives the connection's place away: a lingering one closes as after its linger (its reply
     /// may still be on its way), any other is aborted.
     void giveWay();
 
+    Phase phase() const { return m_phase; }
+
     /// How far the client's request got.
-    ConnectionFacts::Stage stage() const {
-        return m_requestLineSeen      ? ConnectionFacts::Stage::Complete
-               : m_gathered.isEmpty() ? ConnectionFacts::Stage::Nothing
-                                      : ConnectionFacts::Stage::Begun;
+    RequestStage stage() const {
+        return m_requestLineSeen      ? RequestStage::Complete
+               : m_gathered.isEmpty() ? RequestStage::Nothing
+                                      : RequestStage::Begun;
     }
 
     /// Whether a reply is still on its way out, or waiting for its key file to be read.
-    bool isReplying() const {
-        return !m_lingering && (bytesToWrite() > 0 || m_sendCheckQueued || m_replies.size() > 0);
-    }
+    bool isReplying() const { return m_phase == Phase::Replying; }
 
     /// Whether reading now would take in bytes the client has sent: it is open, its requests
     /// are read (not lingering, not at the cap), and bytes wait in the system.
@@ -94,13 +101,14 @@ public:
     ConnectionFacts facts() const;
 
 signals:
+    /// A GET has been read and is about to be answered: once per GET, whatever its answer.
+    void getReceived();
+
     /// A GET's reply has been handed whole to the system: `outcome` for the key `keyName` as
     /// asked for. Emitted once per reply that leaves, in the order they leave.
     void answered(server::DeviceEvent::Outcome outcome, const QByteArray& keyName);
 
 private:
-    static HeldReplies::Reply keyReply(const QByteArray& keyName,
-                                       const runtime::RegularFileRead& read);
     bool atCap() const;
     void queueReply(const HeldReplies::Reply& reply);
     void sendNow(const HeldReplies::Reply& reply);
@@ -110,34 +118,38 @@ private:
     /// send clock, and resumes reading once below the cap.
     void noteProgress();
     void onKeyRead(HeldReplies::Ticket ticket, const HeldReplies::Reply& reply);
-    void closeIfAllSent();
     /// Whether every reply has left: none waits for its key file, in the write buffer, or for its
     /// request to be read now that there is room.
     bool allSent() const;
+    /// The one way to the end of a reply: SendComplete() once a replying connection has sent all.
+    void finishIfDone();
     void handleGathered();
     void onEndOfStream();
-    void onBytesWritten();
     void onTimeout();
     /// Reads and discards what has arrived while lingering; closes at the end of the stream.
     void discardArrived();
     /// Closes after discarding what waits unread, so that the system does not reset.
     void closeQuietly();
+    /// Drops the connection at once, a reply on its way with it.
+    void abortNow();
 
     std::shared_ptr<const RequestHandler> m_handler;
-    KeyReads* m_reads;
+    KeyReads& m_reads;
+    runtime::Clock& m_clock;
     HeldReplies m_replies;
     QByteArray m_gathered;
-    QTimer m_timer;
+    runtime::Timer m_timer;
     std::chrono::milliseconds m_timeout;
     std::chrono::steady_clock::time_point m_acceptedAt;
     std::chrono::steady_clock::time_point m_lastHeardAt;
     std::chrono::steady_clock::time_point m_replyMovedAt;
+    Phase m_phase = Phase::Gathering;
     bool m_requestLineSeen = false;
-    bool m_peerFinished = false;
-    bool m_sendCheckQueued = false;
+    /// The client has ended its stream: it sends nothing that could reset the reply away, so
+    /// there is nothing to linger for.
+    bool m_clientFinished = false;
     bool m_readingPaused = false;
     bool m_resumeQueued = false;
-    bool m_lingering = false;
 };
 
 } // namespace server

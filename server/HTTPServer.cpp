@@ -6,11 +6,8 @@
 #include "server/HTTPConnection.h"
 #include "server/KeyReads.h"
 
-#include <QSocketNotifier>
 #include <QtEndian>
 
-#include <algorithm>
-#include <cstdio>
 #include <utility>
 
 namespace server {
@@ -20,9 +17,6 @@ namespace {
 // flood does not crowd the phone's connection out of the system's queue; on Linux, Qt before 6.3
 // has no setter and keeps its own 50.
 [[maybe_unused]] constexpr int kListenBacklog = 1024;
-// Clients accepted in one pass of the event loop. Bounded, so that a flood of newcomers cannot
-// starve the open connections; a newcomer with no room costs little, so many fit in a pass.
-constexpr int kAcceptsPerPass = 64;
 // Connections whose waiting bytes are read while looking for one to displace, per newcomer. Each
 // such read can only make its connection less displaceable, so the bound only caps the work.
 constexpr int kReadsPerDisplacement = 16;
@@ -64,26 +58,24 @@ QAbstractSocket::SocketError socketErrorOf(runtime::ExclusiveListener::Failure f
 
 } // namespace
 
-HTTPServer::HTTPServer(KeySource source, UserNotices notices, QObject* parent, ServerLimits limits,
-                       PeerRule peerRule, KeyFileReader reader, Acceptor accept)
-    : QTcpServer(parent)
-    , m_messageBox(std::move(notices.messageBox))
-    , m_handler(std::make_shared<const RequestHandler>(std::move(source), std::move(reader),
-                                                       std::move(notices.alert)))
-    , m_reads(new KeyReads(m_handler, this))
-    , m_limits(limits)
-    , m_peerRule(std::move(peerRule))
-    , m_accept(std::move(accept))
-    , m_admission(limits.maxConnections, limits.connectionsPerAddress, limits.reservedConnections)
-    , m_nextAcceptPause(limits.firstAcceptPause) {
+HTTPServer::HTTPServer(KeySource source, QObject* parent, ServerOptions options)
+    : QObject(parent)
+    , m_handler(std::make_shared<const RequestHandler>(std::move(source)))
+    , m_limits(options.limits)
+    , m_peerRule(std::move(options.peerRule))
+    , m_clock(*options.clock)
+    , m_reads(new KeyReads(options.reader ? std::move(options.reader)
+                                          : KeyFileReader(&RequestHandler::readKeyFile),
+                           this))
+    , m_acceptLoop(new AcceptLoop(std::move(options.accept), m_limits.firstAcceptPause,
+                                  m_limits.longestAcceptPause, m_clock, this))
+    , m_admission(m_limits.maxConnections, m_limits.connectionsPerAddress,
+                  m_limits.reservedConnections) {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 3, 0)
-    setListenBacklogSize(kListenBacklog);
+    m_listener.setListenBacklogSize(kListenBacklog);
 #endif
-    m_acceptPause.setSingleShot(true);
-    connect(&m_acceptPause, &QTimer::timeout, this, [this] {
-        if (m_acceptNotifier)
-            m_acceptNotifier->setEnabled(true);
-    });
+    connect(m_acceptLoop, &AcceptLoop::accepted, this, &HTTPServer::admit);
+    connect(m_acceptLoop, &AcceptLoop::paused, this, &HTTPServer::acceptPaused);
 }
 
 HTTPServer::~HTTPServer() = default;
@@ -97,21 +89,21 @@ void HTTPServer::Listen() {
     // Qt's listener shares its port: another program binding the LAN address with SO_REUSEADDR
     // would take the phone's requests. The server's own socket holds the port exclusively.
     const runtime::ExclusiveListener own = runtime::listenExclusively(m_port, kListenBacklog);
-    if (own.descriptor >= 0 && !setSocketDescriptor(own.descriptor))
+    if (own.descriptor >= 0 && !m_listener.setSocketDescriptor(own.descriptor))
         runtime::SocketDescriptor::close(own.descriptor);
     const QAbstractSocket::SocketError error =
-        own.descriptor >= 0 ? serverError() : socketErrorOf(own.failure);
+        own.descriptor >= 0 ? m_listener.serverError() : socketErrorOf(own.failure);
 #else
-    listen(QHostAddress::Any, m_port);
-    const QAbstractSocket::SocketError error = serverError();
+    m_listener.listen(QHostAddress::Any, m_port);
+    const QAbstractSocket::SocketError error = m_listener.serverError();
 #endif
-    if (isListening()) {
-        // The server accepts for itself. Qt's listening socket keeps the first error it ever
-        // met, so once an accept has found no client waiting it reports a later failure (out
-        // of descriptors) as "try again" without a signal, and its event loop spins on it.
-        pauseAccepting();
-        m_acceptNotifier = new QSocketNotifier(socketDescriptor(), QSocketNotifier::Read, this);
-        connect(m_acceptNotifier, &QSocketNotifier::activated, this, &HTTPServer::acceptWaiting);
+    if (m_listener.isListening()) {
+        // Qt's listener only binds and holds the port: the server accepts for itself. Qt's
+        // listening socket keeps the first error it ever met, so once an accept has found no
+        // client waiting it reports a later failure (out of descriptors) as "try again" without
+        // a signal, and its event loop spins on it.
+        m_listener.pauseAccepting();
+        m_acceptLoop->start(m_listener.socketDescriptor());
         return;
     }
     // Reported from the event loop, so the window finishes opening behind the message box.
@@ -120,46 +112,39 @@ void HTTPServer::Listen() {
 }
 
 void HTTPServer::StopListening() {
-    m_acceptPause.stop();
-    delete m_acceptNotifier;
-    m_acceptNotifier = nullptr;
-    close();
+    m_acceptLoop->stop();
+    m_listener.close();
 }
 
 HTTPConnection* HTTPServer::AddSocket() {
-    return new HTTPConnection(m_handler, m_limits.idleTimeout, m_reads, this);
+    return new HTTPConnection(m_handler, *m_reads, m_limits.idleTimeout, m_clock, this);
 }
 
 void HTTPServer::Error(QAbstractSocket::SocketError error) {
     emit listenFailed(error);
-    const QString text = QStringLiteral("Server Error: ") + QString::number(error);
-    if (m_messageBox)
-        m_messageBox(text, error);
-    else
-        std::fprintf(stderr, "%s\n", text.toUtf8().constData());
     StopListening();
 }
 
-void HTTPServer::incomingConnection(qintptr socketDescriptor) {
-    m_nextAcceptPause = m_limits.firstAcceptPause;
+void HTTPServer::admit(qintptr descriptor) {
     // A refused client is closed at once, before any object is made for it: no reply, no alert,
     // and little work however fast the newcomers come.
-    const QHostAddress peer = peerOf(socketDescriptor);
+    const QHostAddress peer = peerOf(descriptor);
     const bool allowed = m_peerRule ? m_peerRule(peer) : LocalPeer::allowsOnLink(peer, m_onLink);
     if (!peer.isNull() && !allowed)
         emit deviceEvent({DeviceEvent::Outcome::Refused, {}, peer});
     if (peer.isNull() || !allowed || !makeRoom(peer)) {
-        runtime::SocketDescriptor::close(socketDescriptor);
+        runtime::SocketDescriptor::close(descriptor);
         return;
     }
     HTTPConnection* connection = AddSocket();
-    if (!connection->attach(socketDescriptor)) {
+    if (!connection->attach(descriptor)) {
         connection->deleteLater();
         return;
     }
     m_admission.add(connection, peer);
     connect(connection, &QObject::destroyed, this,
             [this, connection] { m_admission.remove(connection); });
+    connect(connection, &HTTPConnection::getReceived, this, &HTTPServer::getReceived);
     connect(connection, &HTTPConnection::answered, this,
             [this, peer](DeviceEvent::Outcome outcome, const QByteArray& keyName) {
                 emit deviceEvent({outcome, keyName, peer});
@@ -167,48 +152,21 @@ void HTTPServer::incomingConnection(qintptr socketDescriptor) {
     emit connectionAdded(connection);
 }
 
-void HTTPServer::acceptWaiting() {
-    using Failure = runtime::SocketDescriptor::AcceptFailure;
-    for (int attempt = 0; attempt < kAcceptsPerPass && m_acceptNotifier; ++attempt) {
-        const runtime::SocketDescriptor::Accepted result = m_accept(socketDescriptor());
-        if (result.descriptor >= 0) {
-            incomingConnection(result.descriptor);
-            continue;
-        }
-        if (result.failure == Failure::NoneWaiting)
-            return;
-        if (result.failure != Failure::Transient) {
-            pauseAcceptingAfterFailure();
-            return;
-        }
-    }
-}
-
-void HTTPServer::pauseAcceptingAfterFailure() {
-    m_acceptNotifier->setEnabled(false);
-    const std::chrono::milliseconds pause = m_nextAcceptPause;
-    m_nextAcceptPause = std::min(2 * pause, m_limits.longestAcceptPause);
-    m_acceptPause.start(pause);
-    emit acceptPaused(pause.count());
-}
-
 bool HTTPServer::makeRoom(const QHostAddress& peer) {
-    const auto factsOf = [](ConnectionAdmission::Id id) {
-        return static_cast<const HTTPConnection*>(id)->facts();
-    };
-    const auto now = std::chrono::steady_clock::now();
+    using Kind = ConnectionAdmission<HTTPConnection*>::Verdict::Kind;
+    const auto factsOf = [](const HTTPConnection* connection) { return connection->facts(); };
+    const auto now = m_clock.now();
     for (int reads = 0;;) {
-        const ConnectionAdmission::Verdict verdict = m_admission.judge(peer, factsOf, now);
-        if (verdict.kind != ConnectionAdmission::Verdict::Kind::Displace)
-            return verdict.kind == ConnectionAdmission::Verdict::Kind::Admit;
-        auto* victim = static_cast<HTTPConnection*>(verdict.victim);
+        const auto verdict = m_admission.judge(peer, factsOf, now);
+        if (verdict.kind != Kind::Displace)
+            return verdict.kind == Kind::Admit;
+        HTTPConnection* victim = verdict.victim;
         // Its request may be waiting in the system, unread only because newcomers came first:
         // read it, and judge again. Past the bound on that work, only the reserve is left.
         if (victim->requestWaiting()) {
             if (reads++ == kReadsPerDisplacement)
-                return m_admission.judge(peer, factsOf, now, false).kind ==
-                       ConnectionAdmission::Verdict::Kind::Admit;
-            victim->DataAvailable();
+                return m_admission.judge(peer, factsOf, now, false).kind == Kind::Admit;
+            victim->readWaitingRequest();
             continue;
         }
         m_admission.remove(victim);

@@ -1,28 +1,25 @@
 // The key server's listening socket: accepts clients from the local network, each into its own
-// connection as admission allows, rides out a lack of descriptors, and reports a listening failure
-// to the user.
+// connection as admission allows, and says when it cannot listen.
 #pragma once
 
-#include "runtime/SocketDescriptor.h"
+#include "runtime/Clock.h"
+#include "server/AcceptLoop.h"
 #include "server/ConnectionAdmission.h"
 #include "server/DeviceEvent.h"
+#include "server/KeyReads.h"
 #include "server/LocalPeer.h"
 #include "server/RequestHandler.h"
 
 #include <QHostAddress>
 #include <QTcpServer>
-#include <QTimer>
 
 #include <chrono>
 #include <functional>
 #include <memory>
 
-class QSocketNotifier;
-
 namespace server {
 
 class HTTPConnection;
-class KeyReads;
 
 struct ServerLimits {
     /// How long a client has, from being accepted, to complete its request line, after that
@@ -43,36 +40,31 @@ struct ServerLimits {
     int reservedConnections = 64;
 };
 
-/// What the server needs of the person at the computer.
-struct UserNotices {
-    /// Sounds the computer's alert; called for every GET. Empty: silence.
-    std::function<void()> alert;
-    /// Shows `text` ("Server Error: " and the code of `error`) modally and returns once the user
-    /// has dismissed it. Empty: the text goes to standard error.
-    std::function<void(const QString& text, QAbstractSocket::SocketError error)> messageBox;
-};
-
 /// Whether a client from this address may be served at all.
 using PeerRule = std::function<bool(const QHostAddress&)>;
 
-/// Accepts one waiting client on the listening descriptor without blocking: the system's own
-/// accept, or a stand-in that fails as an exhausted system would (tests).
-using Acceptor = std::function<runtime::SocketDescriptor::Accepted(std::intptr_t listening)>;
+/// The server's seams; the product leaves each at its default.
+struct ServerOptions {
+    ServerLimits limits;
+    /// Empty: LocalPeer::allowsOnLink() with the subnets of the interfaces last given to
+    /// HTTPServer::setLocalInterfaces(). Refused clients are closed at once, unanswered.
+    PeerRule peerRule;
+    /// Reads key files, on a worker thread; empty: RequestHandler::readKeyFile().
+    KeyFileReader reader;
+    Acceptor accept = &runtime::SocketDescriptor::accept;
+    /// Where every timeout, pause and age is measured; it must outlive the server.
+    runtime::Clock* clock = &runtime::Clock::system();
+};
 
-class HTTPServer : public QTcpServer {
+class HTTPServer : public QObject {
     Q_OBJECT
 
 public:
     static constexpr quint16 kPort = 10999;
     static constexpr int kSpareSockets = 10;
 
-    /// `notices` sound the alert and show the listening error. `peerRule` decides which clients
-    /// are served; the others are closed at once, unanswered. Empty: LocalPeer::allowsOnLink()
-    /// with the subnets of the interfaces last given to setLocalInterfaces(). `reader` reads key
-    /// files, on a worker thread; empty: the file system's own.
-    explicit HTTPServer(KeySource source, UserNotices notices, QObject* parent = nullptr,
-                        ServerLimits limits = {}, PeerRule peerRule = {}, KeyFileReader reader = {},
-                        Acceptor accept = &runtime::SocketDescriptor::accept);
+    /// Answers with the selection and keys folder `source` gives at each request.
+    explicit HTTPServer(KeySource source, QObject* parent = nullptr, ServerOptions options = {});
     ~HTTPServer() override;
 
     /// The port Listen() uses; 0 lets the system choose (tests).
@@ -96,14 +88,17 @@ public:
     /// Stops accepting clients; open connections are left alone.
     void StopListening();
 
+    bool isListening() const { return m_listener.isListening(); }
+    /// The port listened on, as the system chose it for port 0; 0 when not listening.
+    quint16 serverPort() const { return m_listener.serverPort(); }
+
     /// How many client connections are open.
     int ActiveConnections() const { return m_admission.size(); }
 
     /// A new connection object for the next client.
     HTTPConnection* AddSocket();
 
-    /// Tells listenFailed(), shows "Server Error: " and the code of `error` in a modal message
-    /// box, then stops listening for good.
+    /// Tells listenFailed(), then, once its receivers have returned, stops listening for good.
     void Error(QAbstractSocket::SocketError error);
 
 signals:
@@ -114,33 +109,31 @@ signals:
     /// accepting resumes after `pauseMs` milliseconds.
     void acceptPaused(qint64 pauseMs);
 
+    /// A GET has been read and is about to be answered: once per GET, whatever its answer.
+    void getReceived();
+
     /// A GET has been answered, or a client refused for not being on the local network.
     void deviceEvent(const server::DeviceEvent& event);
 
     /// Listening failed with `error`; the server accepts no one from now on.
     void listenFailed(QAbstractSocket::SocketError error);
 
-protected:
-    void incomingConnection(qintptr socketDescriptor) override;
-
 private:
-    /// Accepts the clients that are waiting, a bounded number per event-loop pass.
-    void acceptWaiting();
-    void pauseAcceptingAfterFailure();
+    /// Serves the client accepted as `descriptor`, or closes it unserved: off the local
+    /// network, or with no room for it.
+    void admit(qintptr descriptor);
     /// Whether a newcomer from `peer` fits, displacing one open connection if need be.
     bool makeRoom(const QHostAddress& peer);
 
-    std::function<void(const QString&, QAbstractSocket::SocketError)> m_messageBox;
     std::shared_ptr<const RequestHandler> m_handler;
-    KeyReads* m_reads;
     ServerLimits m_limits;
     PeerRule m_peerRule;
-    Acceptor m_accept;
+    runtime::Clock& m_clock;
+    KeyReads* m_reads;
+    AcceptLoop* m_acceptLoop;
+    QTcpServer m_listener;
     QList<Subnet> m_onLink;
-    ConnectionAdmission m_admission;
-    QSocketNotifier* m_acceptNotifier = nullptr;
-    QTimer m_acceptPause;
-    std::chrono::milliseconds m_nextAcceptPause;
+    ConnectionAdmission<HTTPConnection*> m_admission;
     quint16 m_port = 0;
     int m_minimumSockets = 0;
 };

@@ -1,8 +1,6 @@
 // Key file reads on worker threads, delivered back on the event loop.
 #include "server/KeyReads.h"
 
-#include "server/RequestHandler.h"
-
 #include <QThreadPool>
 
 #include <mutex>
@@ -32,9 +30,9 @@ struct KeyReads::Mailbox {
     KeyReads* owner = nullptr;
 };
 
-KeyReads::KeyReads(std::shared_ptr<const RequestHandler> handler, QObject* parent)
+KeyReads::KeyReads(KeyFileReader reader, QObject* parent)
     : QObject(parent)
-    , m_handler(std::move(handler))
+    , m_reader(std::move(reader))
     , m_mailbox(std::make_shared<Mailbox>()) {
     m_mailbox->owner = this;
 }
@@ -57,8 +55,8 @@ bool KeyReads::read(const runtime::FolderItem& file, QObject* context, Done done
         return true;
     }
     m_waiting[path].push_back({context, std::move(done)});
-    workers().start([handler = m_handler, mailbox = m_mailbox, file, path] {
-        runtime::RegularFileRead read = handler->readKeyFile(file);
+    workers().start([reader = m_reader, mailbox = m_mailbox, file, path] {
+        runtime::RegularFileRead read = reader(file);
         const std::lock_guard<std::mutex> lock(mailbox->mutex);
         if (KeyReads* owner = mailbox->owner) {
             QMetaObject::invokeMethod(

@@ -15,7 +15,9 @@
 
 namespace server {
 
-class RequestHandler;
+/// Reads a key file whole, as RequestHandler::readKeyFile() does. Runs on a worker thread, so it
+/// must be safe there; may take as long as the file takes.
+using KeyFileReader = std::function<runtime::RegularFileRead(const runtime::FolderItem& file)>;
 
 class KeyReads : public QObject {
     Q_OBJECT
@@ -27,8 +29,8 @@ public:
 
     using Done = std::function<void(const runtime::RegularFileRead& read)>;
 
-    /// Reads through `handler`'s reader.
-    explicit KeyReads(std::shared_ptr<const RequestHandler> handler, QObject* parent = nullptr);
+    /// Reads through `reader`, which must not be empty.
+    explicit KeyReads(KeyFileReader reader, QObject* parent = nullptr);
     ~KeyReads() override;
 
     /// Reads `file` on a worker thread and, once the read is over, calls `done` on this object's
@@ -53,7 +55,7 @@ private:
     void forget(QObject* context);
     void finished(const QString& path, const runtime::RegularFileRead& read);
 
-    std::shared_ptr<const RequestHandler> m_handler;
+    KeyFileReader m_reader;
     std::shared_ptr<Mailbox> m_mailbox;
     /// By file path: who waits for the read in flight.
     std::map<QString, std::vector<Waiter>> m_waiting;

@@ -81,10 +81,8 @@ qsizetype keyTextLength(const QByteArray& text) {
 
 } // namespace
 
-RequestHandler::RequestHandler(KeySource source, KeyFileReader reader, std::function<void()> alert)
-    : m_source(std::move(source))
-    , m_reader(std::move(reader))
-    , m_alert(std::move(alert)) {}
+RequestHandler::RequestHandler(KeySource source)
+    : m_source(std::move(source)) {}
 
 RequestHandler::Decision RequestHandler::decide(const QByteArray& data) const {
     const qsizetype cr = data.indexOf('\r');
@@ -93,8 +91,6 @@ RequestHandler::Decision RequestHandler::decide(const QByteArray& data) const {
     if (method.compare("GET", Qt::CaseInsensitive) != 0)
         return {};
 
-    if (m_alert)
-        m_alert();
     const auto answer = [](Outcome outcome, const QByteArray& keyName = {}) {
         return Decision{Decision::Kind::Reply, outcome, errorReply(outcome), keyName, {}};
     };
@@ -118,9 +114,7 @@ RequestHandler::Decision RequestHandler::decide(const QByteArray& data) const {
     return {Decision::Kind::ReadKey, Outcome::KeySent, {}, keyName, file};
 }
 
-runtime::RegularFileRead RequestHandler::readKeyFile(const runtime::FolderItem& file) const {
-    if (m_reader)
-        return m_reader(file);
+runtime::RegularFileRead RequestHandler::readKeyFile(const runtime::FolderItem& file) {
     return runtime::readRegularFile(file.nativePath(), kMaxKeyFileBytes);
 }
 

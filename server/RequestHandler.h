@@ -22,10 +22,6 @@ struct KeySource {
     std::function<runtime::FolderItem()> keyFolder;
 };
 
-/// Reads a key file whole, as runtime::readRegularFile() does with the largest key file size.
-/// Runs on a worker thread, so it must be safe there; may take as long as the file takes.
-using KeyFileReader = std::function<runtime::RegularFileRead(const runtime::FolderItem& file)>;
-
 class RequestHandler {
 public:
     /// Key files larger than this many bytes are refused unread: no accepted key (fewer than
@@ -51,18 +47,16 @@ public:
         runtime::FolderItem file;
     };
 
-    /// `reader` reads the key file; empty: the file system's own, runtime::readRegularFile().
-    /// `alert` sounds the computer's alert; empty: silence.
-    explicit RequestHandler(KeySource source, KeyFileReader reader = {},
-                            std::function<void()> alert = {});
+    explicit RequestHandler(KeySource source);
 
     /// Decides on `data`, the bytes of one request as they arrived, with every check up to
-    /// the selection (-2, -3, -4) and the alert that every GET sounds once. The key file is
-    /// the selected entry's own, even when the request differs from it in letter case.
+    /// the selection (-2, -3, -4); reads the selection, and nothing else. The key file is the
+    /// selected entry's own, even when the request differs from it in letter case.
     Decision decide(const QByteArray& data) const;
 
-    /// Reads `file` through the reader; may block as long as the file does. Any thread.
-    runtime::RegularFileRead readKeyFile(const runtime::FolderItem& file) const;
+    /// Reads the key `file` from the file system: only a regular file, and none larger than
+    /// kMaxKeyFileBytes. May block as long as the file does. Any thread.
+    static runtime::RegularFileRead readKeyFile(const runtime::FolderItem& file);
 
     /// The complete reply that hands out the key `keyName` (named as requested) from `read`, or
     /// the error its outcome calls for (-43, -49, -33, -1). Any thread.
@@ -85,8 +79,6 @@ public:
 
 private:
     KeySource m_source;
-    KeyFileReader m_reader;
-    std::function<void()> m_alert;
 };
 
 } // namespace server

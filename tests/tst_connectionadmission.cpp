@@ -6,7 +6,7 @@
 #include <array>
 
 using namespace std::chrono_literals;
-using server::ConnectionAdmission;
+using ConnectionAdmission = server::ConnectionAdmission<int*>;
 using server::ConnectionFacts;
 
 class TestConnectionAdmission : public QObject {
@@ -162,14 +162,12 @@ void TestConnectionAdmission::judge() {
     QCOMPARE(admission.size(), open.size());
 
     const ConnectionAdmission::Verdict result = admission.judge(
-        newcomerAddress,
-        [&](ConnectionAdmission::Id id) { return facts.at(static_cast<int*>(id) - ids.data()); },
-        now, !newcomer.contains(QLatin1Char(' ')));
+        newcomerAddress, [&](int* id) { return facts.at(id - ids.data()); }, now,
+        !newcomer.contains(QLatin1Char(' ')));
     using Kind = ConnectionAdmission::Verdict::Kind;
-    const QString got = result.kind == Kind::Admit ? QStringLiteral("admit")
-                        : result.kind == Kind::Refuse
-                            ? QStringLiteral("refuse")
-                            : QString::number(static_cast<int*>(result.victim) - ids.data());
+    const QString got = result.kind == Kind::Admit    ? QStringLiteral("admit")
+                        : result.kind == Kind::Refuse ? QStringLiteral("refuse")
+                                                      : QString::number(result.victim - ids.data());
     QCOMPARE(got, verdict);
 }
 
