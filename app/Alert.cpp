@@ -1,8 +1,6 @@
 // The alert sound.
 #include "app/Alert.h"
 
-#include "app/Coalescer.h"
-
 #include <QApplication>
 
 #include <utility>
@@ -11,16 +9,17 @@ void Alert::systemBell() {
     QApplication::beep();
 }
 
-Alert::Alert(std::function<void()> bell, std::chrono::milliseconds burstGap, QObject* parent)
+Alert::Alert(std::function<void()> bell, std::chrono::milliseconds burstGap, runtime::Clock& clock,
+             QObject* parent)
     : QObject(parent)
-    , m_bursts(new Coalescer(
+    , m_bursts(
           burstGap,
           [bell = std::move(bell)](int others) {
               if (others == 0)
                   bell();
           },
-          this)) {}
+          clock) {}
 
 void Alert::sound() {
-    m_bursts->post();
+    m_bursts.post();
 }

@@ -2,12 +2,12 @@
 // system sound, and a flood of requests must not become a storm of them.
 #pragma once
 
+#include "app/Coalescer.h"
+
 #include <QObject>
 
 #include <chrono>
 #include <functional>
-
-class Coalescer;
 
 class Alert : public QObject {
     Q_OBJECT
@@ -16,14 +16,15 @@ public:
     /// The toolkit's own alert sound.
     static void systemBell();
 
-    /// `bell` makes the sound; requests closer together than `burstGap` are one burst.
+    /// `bell` makes the sound; requests closer together than `burstGap` (on `clock`) are one
+    /// burst.
     Alert(std::function<void()> bell, std::chrono::milliseconds burstGap,
-          QObject* parent = nullptr);
+          runtime::Clock& clock = runtime::Clock::system(), QObject* parent = nullptr);
 
     /// Called for every request that sounds the alert: one after a quiet spell sounds at once;
     /// those that follow it within the burst sound nothing more.
     void sound();
 
 private:
-    Coalescer* m_bursts;
+    Coalescer m_bursts;
 };

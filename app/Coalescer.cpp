@@ -4,12 +4,10 @@
 #include <utility>
 
 Coalescer::Coalescer(std::chrono::milliseconds interval, std::function<void(int others)> show,
-                     QObject* parent)
-    : QObject(parent)
-    , m_show(std::move(show)) {
-    m_timer.setSingleShot(true);
+                     runtime::Clock& clock)
+    : m_show(std::move(show))
+    , m_timer(clock, [this] { onTimeout(); }) {
     m_timer.setInterval(interval);
-    connect(&m_timer, &QTimer::timeout, this, &Coalescer::onTimeout);
 }
 
 void Coalescer::post() {

@@ -1,7 +1,6 @@
 // What the last device did, in French, at most a few times a second.
 #include "app/StatusLine.h"
 
-#include "app/Coalescer.h"
 #include "app/StatusText.h"
 #include "server/HTTPServer.h"
 #include "server/RequestHandler.h"
@@ -41,10 +40,10 @@ QString stopReason(QAbstractSocket::SocketError error) {
 
 } // namespace
 
-StatusLine::StatusLine(std::chrono::milliseconds interval, QWidget* parent)
+StatusLine::StatusLine(std::chrono::milliseconds interval, runtime::Clock& clock, QWidget* parent)
     : QLabel(parent)
-    , m_updates(new Coalescer(
-          interval, [this](int others) { show(others); }, this)) {
+    , m_updates(
+          interval, [this](int others) { show(others); }, clock) {
     static const bool accessible = [] {
         QAccessible::installFactory(&accessibleStatusLine);
         return true;
@@ -61,13 +60,13 @@ void StatusLine::report(const server::DeviceEvent& event) {
     m_latest = event;
     m_stoppedBy.reset();
     m_latestAt = QTime::currentTime();
-    m_updates->post();
+    m_updates.post();
 }
 
 void StatusLine::reportStopped(QAbstractSocket::SocketError error) {
     m_stoppedBy = error;
     m_latestAt = QTime::currentTime();
-    m_updates->post();
+    m_updates.post();
 }
 
 void StatusLine::reportPublicNetwork(bool isPublic) {

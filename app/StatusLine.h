@@ -2,6 +2,7 @@
 // key server. Nothing it shows is kept: it is not a log.
 #pragma once
 
+#include "app/Coalescer.h"
 #include "server/DeviceEvent.h"
 
 #include <QAbstractSocket>
@@ -11,7 +12,6 @@
 #include <chrono>
 #include <optional>
 
-class Coalescer;
 class StatusText;
 
 class StatusLine : public QLabel {
@@ -19,8 +19,10 @@ class StatusLine : public QLabel {
 
 public:
     /// Says that the program is waiting for the phone. The line changes at most once per
-    /// `interval`, so that a flood cannot drive the window.
-    explicit StatusLine(std::chrono::milliseconds interval, QWidget* parent = nullptr);
+    /// `interval` (on `clock`), so that a flood cannot drive the window.
+    explicit StatusLine(std::chrono::milliseconds interval,
+                        runtime::Clock& clock = runtime::Clock::system(),
+                        QWidget* parent = nullptr);
 
     /// What the key server did for a device: shown at once after a quiet spell, otherwise with
     /// the next change, as the last event of its burst with how many others came with it.
@@ -49,7 +51,7 @@ private:
     void display(const StatusText& line);
     StatusText describeLatest() const;
 
-    Coalescer* m_updates;
+    Coalescer m_updates;
     server::DeviceEvent m_latest;
     std::optional<QAbstractSocket::SocketError> m_stoppedBy;
     QTime m_latestAt;

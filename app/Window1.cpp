@@ -5,17 +5,15 @@
 #include "app/Canvas.h"
 #include "app/KeyServerSetup.h"
 #include "app/MainMenuBar.h"
+#include "app/NetworkCategoryQuery.h"
+#include "app/PairingCodeView.h"
 #include "app/StatusLine.h"
 #include "keys/KeyList.h"
-#include "pairing/BarcodeGenerator.h"
-#include "pairing/PairingPayload.h"
-#include "runtime/LocalAddress.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDate>
-#include <QHostAddress>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
@@ -25,9 +23,6 @@
 
 namespace {
 
-// Shown in place of the pairing code while loopback is the only address: no phone could use it.
-const QString kNoNetwork = QStringLiteral(
-    "Aucun réseau local\u00A0: reliez cet ordinateur au réseau de votre tablette ou téléphone.");
 constexpr int kExplanationGrey = 57;
 constexpr int kVersionGrey = 71;
 
@@ -61,13 +56,16 @@ Window1::Window1(Window1Options options)
     : m_options(std::move(options)) {
     if (!m_options.currentYear)
         m_options.currentYear = [] { return QDate::currentDate().year(); };
-    if (!m_options.networkCategory)
-        m_options.networkCategory = [](const QString& address) {
-            return runtime::networkCategoryOf(QHostAddress(address).toIPv4Address());
-        };
-    m_addressWatch =
-        new runtime::AddressWatch(m_options.interfaces, m_options.addressCheckInterval, this);
-    m_alert = new Alert(m_options.bell, m_options.burstInterval, this);
+    m_addressWatch = new runtime::AddressWatch(m_options.interfaces, m_options.addressCheckInterval,
+                                               *m_options.clock, this);
+    m_alert = new Alert(m_options.bell, m_options.burstInterval, *m_options.clock, this);
+    m_networkCategory = new NetworkCategoryQuery(m_options.networkCategory, this);
+    // On a network Windows classes as public, the installer's firewall rule (private and domain
+    // networks) does not apply, and the phone's request never arrives.
+    connect(m_networkCategory, &NetworkCategoryQuery::answered, this,
+            [this](runtime::NetworkCategory category) {
+                status()->reportPublicNetwork(category == runtime::NetworkCategory::Public);
+            });
     connect(m_addressWatch, &runtime::AddressWatch::changed, this, &Window1::generate);
     connect(m_addressWatch, &runtime::AddressWatch::changed, this, &Window1::checkNetworkCategory);
     Layout();
@@ -144,7 +142,7 @@ void Window1::CreateControls0() {
     addLabel(new QLabel(content), "version", QRect(20, 316, 262, 20),
              QStringLiteral("Clef de signature à convertir en QR Code : "), kVersionGrey, false);
 
-    auto* status = new StatusLine(m_options.burstInterval, content);
+    auto* status = new StatusLine(m_options.burstInterval, *m_options.clock, content);
     addLabel(status, "status", QRect(300, 316, 486, 20), status->text(), kVersionGrey, false);
 }
 
@@ -231,6 +229,7 @@ void Window1::Event_Open() {
                     [this] { return fkeyfolderpath; }};
     setup.port = m_options.port;
     setup.limits = m_options.limits;
+    setup.clock = m_options.clock;
     setup.alert = m_alert;
     setup.status = status();
     setup.addressWatch = m_addressWatch;
@@ -252,11 +251,9 @@ void Window1::closeEvent(QCloseEvent* event) {
     Event_Close();
 }
 
-// On a network Windows classes as public, the installer's firewall rule (private and domain
-// networks) does not apply, and the phone's request never arrives.
+// Of the adapter the watch chose with the address: the interfaces are read once per change.
 void Window1::checkNetworkCategory() {
-    status()->reportPublicNetwork(m_options.networkCategory(m_addressWatch->address()) ==
-                                  runtime::NetworkCategory::Public);
+    m_networkCategory->ask(m_addressWatch->advertisedIndex());
 }
 
 void Window1::initmenu() {
@@ -271,41 +268,11 @@ void Window1::initmenu() {
 }
 
 void Window1::generate() {
-    pairing::BarcodeGenerator encoder;
     if (fkeyfolderpath.isNull() || !mServer)
         return;
     const runtime::FolderItem entry = fkeyfolderpath.child(PopupMenu1()->currentText());
     if (!entry.exists())
         return;
-
-    // As the watch last read it: when the window opened, and with each change since.
-    const QString address = m_addressWatch->address();
-    Canvas* canvas = Canvas1();
-    if (QHostAddress(address).isLoopback()) {
-        canvas->move(pairing::canvasLeft(width(), canvas->width()), canvas->y());
-        canvas->setMessage(kNoNetwork);
-        return;
-    }
-
-    const QString payload = pairing::pairingPayload(address, entry.displayName());
-    encoder.setDevicePixelRatio(devicePixelRatioF());
-    // A long key name makes a code taller than the canvas, whose bottom would be cut off.
-    encoder.setMaximumSize(canvas->size());
-    encoder.Symbology(pairing::BarcodeGenerator::kQrCode);
-    encoder.Scale(1.5f);
-    encoder.BorderWidth(4);
-    encoder.Option1(2);
-    encoder.Encode(payload, 0, 0, 0);
-
-    const QImage picture = encoder.Picture();
-    if (picture.isNull())
-        return;
-    // Layout pixels, not device pixels; spelled out because Qt 5 has no deviceIndependentSize().
-    const int pictureWidth = qRound(picture.width() / picture.devicePixelRatio());
-    canvas->move(pairing::canvasLeft(width(), pictureWidth), canvas->y());
-    canvas->setBackdrop(picture);
-    canvas->setAccessibleDescription(
-        QStringLiteral("Clef %1, à télécharger depuis l'adresse %2. Scannez ce code avec "
-                       "l'application Zorvik de votre téléphone ou tablette.")
-            .arg(entry.displayName(), address));
+    // The address as the watch last read it: when the window opened, and with each change since.
+    PairingCodeView(Canvas1(), width()).show(m_addressWatch->address(), entry.displayName());
 }

@@ -4,6 +4,7 @@
 #include "app/Alert.h"
 #include "app/Coalescer.h"
 #include "runtime/AddressWatch.h"
+#include "runtime/Clock.h"
 #include "runtime/FolderItem.h"
 #include "runtime/LocalAddress.h"
 #include "runtime/NetworkCategory.h"
@@ -15,6 +16,7 @@
 #include <functional>
 
 class Canvas;
+class NetworkCategoryQuery;
 class StatusLine;
 class QAction;
 class QComboBox;
@@ -30,8 +32,10 @@ struct Window1Options {
     std::function<QList<runtime::InterfaceInfo>()> interfaces = &runtime::systemInterfaces;
     /// How often the interfaces are read again so that the code and the peer rule follow them.
     std::chrono::milliseconds addressCheckInterval = runtime::AddressWatch::kInterval;
-    /// The category Windows gives the network of an address; default: runtime::networkCategoryOf.
-    std::function<runtime::NetworkCategory(const QString& address)> networkCategory;
+    /// The category Windows gives the network of an interface (by system index), asked on a
+    /// worker thread.
+    std::function<runtime::NetworkCategory(int interfaceIndex)> networkCategory =
+        &runtime::networkCategoryOf;
     quint16 port = server::HTTPServer::kPort;
     server::ServerLimits limits;
     /// Makes the alert sound.
@@ -39,6 +43,8 @@ struct Window1Options {
     /// Events closer together than this are one burst: the alert sounds once for it and the
     /// status line changes at most once per interval.
     std::chrono::milliseconds burstInterval = Coalescer::kInterval;
+    /// What the window's timers, its server's included, keep time on.
+    runtime::Clock* clock = &runtime::Clock::system();
 };
 
 class Window1 : public QMainWindow {
@@ -104,4 +110,5 @@ private:
     Window1Options m_options;
     Alert* m_alert = nullptr;
     runtime::AddressWatch* m_addressWatch = nullptr;
+    NetworkCategoryQuery* m_networkCategory = nullptr;
 };

@@ -63,7 +63,8 @@ void BarcodeGenerator::Encode(const QString& text, int width, int height, int ro
             qrcodegen::QrCode::encodeSegments(segments, ecc, qrcodegen::QrCode::MIN_VERSION,
                                               qrcodegen::QrCode::MAX_VERSION, -1, false);
 
-        // As described, unless that would overflow the area the caller has room for.
+        // The nominal size that Scale and BorderWidth give, unless that would overflow the area
+        // the caller has room for.
         ModuleSize size{
             std::max(1, static_cast<int>(std::lround(2.0 * m_scale * m_devicePixelRatio))),
             m_border};

@@ -18,7 +18,7 @@ int canvasLeft(int windowWidth, int pictureWidth) {
     return runtime::Round((windowWidth - pictureWidth) / 2.0);
 }
 
-ModuleSize fittedModuleSize(int symbolModules, ModuleSize described, QSize area, qreal ratio) {
+ModuleSize fittedModuleSize(int symbolModules, ModuleSize nominal, QSize area, qreal ratio) {
     // The picture is square; the slack absorbs products such as 195 x 1.2 landing just below
     // a whole number.
     const int available =
@@ -26,11 +26,11 @@ ModuleSize fittedModuleSize(int symbolModules, ModuleSize described, QSize area,
     const auto fits = [&](int pixels, int zone) {
         return (symbolModules + 2 * zone) * pixels <= available;
     };
-    // Tried in order from the described drawing: a phone reads a 2-module quiet zone well, and
+    // Tried in order from the nominal drawing: a phone reads a 2-module quiet zone well, and
     // big modules matter more to it than the wide margin the QR standard asks for.
-    const int narrowestZone = std::min(described.quietZone, 2);
-    for (int pixels = described.devicePixels; pixels >= 1; --pixels) {
-        for (int zone = described.quietZone; zone >= narrowestZone; --zone) {
+    const int narrowestZone = std::min(nominal.quietZone, 2);
+    for (int pixels = nominal.devicePixels; pixels >= 1; --pixels) {
+        for (int zone = nominal.quietZone; zone >= narrowestZone; --zone) {
             if (fits(pixels, zone))
                 return {pixels, zone};
         }

@@ -21,11 +21,11 @@ struct ModuleSize {
 };
 
 /// How a symbol `symbolModules` wide (quiet zone excluded) is drawn inside `area` (layout
-/// pixels) at device pixel ratio `ratio`: the `described` drawing when it fits; otherwise the
-/// most device pixels per module, up to the described number, that fit with the quiet zone
-/// narrowed to no less than 2 modules, and at that size the widest zone that fits. A described
+/// pixels) at device pixel ratio `ratio`: the `nominal` drawing when it fits; otherwise the
+/// most device pixels per module, up to the nominal number, that fit with the quiet zone
+/// narrowed to no less than 2 modules, and at that size the widest zone that fits. A nominal
 /// zone under 2 modules is never narrowed. When nothing fits, one pixel per module and the
 /// narrowest zone, a picture larger than the area.
-ModuleSize fittedModuleSize(int symbolModules, ModuleSize described, QSize area, qreal ratio);
+ModuleSize fittedModuleSize(int symbolModules, ModuleSize nominal, QSize area, qreal ratio);
 
 } // namespace pairing

@@ -1,7 +1,6 @@
 // The address watch: a light periodic read, hastened by the platform's network notices.
 #include "runtime/AddressWatch.h"
 
-#include <QTimer>
 #include <QtGlobal>
 
 #if QT_VERSION >= QT_VERSION_CHECK(6, 1, 0)
@@ -13,25 +12,38 @@
 namespace runtime {
 
 AddressWatch::AddressWatch(std::function<QList<InterfaceInfo>()> interfaces,
-                           std::chrono::milliseconds interval, QObject* parent)
+                           std::chrono::milliseconds interval, Clock& clock, QObject* parent)
     : QObject(parent)
     , m_read(std::move(interfaces))
-    , m_timer(new QTimer(this)) {
-    m_timer->setInterval(static_cast<int>(interval.count()));
-    connect(m_timer, &QTimer::timeout, this, &AddressWatch::check);
+    , m_timer(clock, [this] {
+        m_timer.start();
+        check();
+    }) {
+    m_timer.setInterval(interval);
 }
 
 void AddressWatch::read() {
-    m_interfaces = m_read();
-    m_address = chooseLanAddress(m_interfaces);
+    take(m_read());
+}
+
+bool AddressWatch::take(QList<InterfaceInfo> interfaces) {
+    m_interfaces = std::move(interfaces);
+    const AdvertisedAddress chosen = advertisedAddress(m_interfaces);
+    const QString address =
+        chosen.adapter < 0 ? QStringLiteral("127.0.0.1") : chosen.address.toString();
+    m_advertisedIndex = chosen.adapter < 0 ? 0 : m_interfaces.at(chosen.adapter).index;
+    if (address == m_address)
+        return false;
+    m_address = address;
+    return true;
 }
 
 void AddressWatch::start() {
     // Compared with what was last read (by read() when the window opened), so starting costs no
     // second look at the interfaces.
-    if (m_timer->isActive())
+    if (m_timer.isActive())
         return;
-    m_timer->start();
+    m_timer.start();
     followPlatformNotices();
 }
 
@@ -39,13 +51,10 @@ void AddressWatch::check() {
     QList<InterfaceInfo> interfaces = m_read();
     if (interfaces == m_interfaces)
         return;
-    m_interfaces = std::move(interfaces);
+    const bool moved = take(std::move(interfaces));
     emit interfacesChanged(m_interfaces);
-    const QString address = chooseLanAddress(m_interfaces);
-    if (address == m_address)
-        return;
-    m_address = address;
-    emit changed(address);
+    if (moved)
+        emit changed(m_address);
 }
 
 void AddressWatch::followPlatformNotices() {

@@ -3,6 +3,7 @@
 // what judges peers can follow them.
 #pragma once
 
+#include "runtime/Clock.h"
 #include "runtime/LocalAddress.h"
 
 #include <QList>
@@ -11,8 +12,6 @@
 
 #include <chrono>
 #include <functional>
-
-class QTimer;
 
 namespace runtime {
 
@@ -25,11 +24,11 @@ public:
     static constexpr std::chrono::milliseconds kInterval{3000};
 
     /// `interfaces` reads the machine's interfaces now; they are read every `interval` once
-    /// started, and at once whenever the platform reports a change of network. Each look reads
-    /// them once, for the address and the interfaces alike.
+    /// started (on `clock`), and at once whenever the platform reports a change of network. Each
+    /// look reads them once, for the address, the advertised adapter and the interfaces alike.
     explicit AddressWatch(std::function<QList<InterfaceInfo>()> interfaces,
                           std::chrono::milliseconds interval = kInterval,
-                          QObject* parent = nullptr);
+                          Clock& clock = Clock::system(), QObject* parent = nullptr);
 
     /// Reads the interfaces now and takes them, and the address chosen from them, as the ones in
     /// use; emits nothing.
@@ -37,6 +36,8 @@ public:
 
     /// The address chosen from the interfaces last read; "127.0.0.1" before any.
     QString address() const { return m_address; }
+    /// The system's index of the interface that carries address(); 0 when loopback stands in.
+    int advertisedIndex() const { return m_advertisedIndex; }
     /// The interfaces last read.
     const QList<InterfaceInfo>& interfaces() const { return m_interfaces; }
 
@@ -52,12 +53,15 @@ signals:
 
 private:
     void check();
+    /// Takes `interfaces` as the ones in use; whether the address chosen from them changed.
+    bool take(QList<InterfaceInfo> interfaces);
     void followPlatformNotices();
 
     std::function<QList<InterfaceInfo>()> m_read;
-    QTimer* m_timer;
+    Timer m_timer;
     QList<InterfaceInfo> m_interfaces;
     QString m_address = QStringLiteral("127.0.0.1");
+    int m_advertisedIndex = 0;
 };
 
 } // namespace runtime

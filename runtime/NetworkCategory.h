@@ -2,8 +2,6 @@
 // installer's firewall rule, for private and domain networks, lets the phone in.
 #pragma once
 
-#include <cstdint>
-
 namespace runtime {
 
 enum class NetworkCategory {
@@ -13,8 +11,9 @@ enum class NetworkCategory {
     Domain,
 };
 
-/// The category of the network that the interface holding `ipv4` (host byte order) is connected
-/// to. Asks the system each time; never blocks for long and never fails, whatever it answers.
-NetworkCategory networkCategoryOf(std::uint32_t ipv4);
+/// The category of the network that the interface of system index `interfaceIndex` (as
+/// InterfaceInfo::index gives it; 0 for none) is connected to. Asks the system each time, which
+/// can take a moment: call it off the GUI thread. Never fails, whatever it answers.
+NetworkCategory networkCategoryOf(int interfaceIndex);
 
 } // namespace runtime

@@ -4,7 +4,7 @@
 
 namespace runtime {
 
-NetworkCategory networkCategoryOf(std::uint32_t /*ipv4*/) {
+NetworkCategory networkCategoryOf(int /*interfaceIndex*/) {
     return NetworkCategory::Unknown;
 }
 

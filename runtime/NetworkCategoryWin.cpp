@@ -2,26 +2,12 @@
 // build has it too). Free of Qt, so that the Linux CI compiles it with mingw-w64.
 #include "runtime/NetworkCategory.h"
 
-#ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0601 // Windows 7, the oldest system the Qt 5 build serves
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-// Windows' headers must come in this order, so each stands alone against the formatter's sorting.
-#include <winsock2.h>
+#include "runtime/IpHelperWin.h"
 
-#include <ws2ipdef.h>
-
-#include <iphlpapi.h>
-
-#include <netioapi.h>
-
+// After the IP Helper headers, which bring in the rest of Windows' own.
 #include <objbase.h>
 
 #include <netlistmgr.h>
-
-#include <vector>
 
 namespace runtime {
 
@@ -31,29 +17,14 @@ namespace {
 constexpr CLSID kNetworkListManager = {
     0xdcb00c01, 0x570f, 0x4a9b, {0x8d, 0x69, 0x19, 0x9f, 0xdb, 0xa5, 0x72, 0x3b}};
 
-// The adapter that holds `ipv4`, as the GUID the Network List Manager names adapters by.
-bool adapterHolding(std::uint32_t ipv4, GUID& adapterId) {
-    ULONG size = 16 * 1024;
-    std::vector<unsigned char> buffer;
-    ULONG result = ERROR_BUFFER_OVERFLOW;
-    // The list may grow between the call that sizes it and the one that fills it.
-    for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
-        buffer.resize(size);
-        result = GetAdaptersAddresses(
-            AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
-            nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
-    }
-    if (result != NO_ERROR)
-        return false;
-    for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter;
-         adapter = adapter->Next) {
-        for (auto* entry = adapter->FirstUnicastAddress; entry; entry = entry->Next) {
-            const auto* address = reinterpret_cast<const sockaddr_in*>(entry->Address.lpSockaddr);
-            if (address->sin_family == AF_INET && ntohl(address->sin_addr.s_addr) == ipv4)
-                return ConvertInterfaceLuidToGuid(&adapter->Luid, &adapterId) == NO_ERROR;
-        }
-    }
-    return false;
+// The interface of that index, as the GUID the Network List Manager names adapters by. A
+// conversion only: the interfaces were read already, by whoever chose the index.
+bool adapterOf(int interfaceIndex, GUID& adapterId) {
+    NET_LUID luid{};
+    return interfaceIndex > 0 &&
+           ConvertInterfaceIndexToLuid(static_cast<NET_IFINDEX>(interfaceIndex), &luid) ==
+               NO_ERROR &&
+           ConvertInterfaceLuidToGuid(&luid, &adapterId) == NO_ERROR;
 }
 
 NetworkCategory categoryOf(INetwork* network) {
@@ -95,13 +66,13 @@ NetworkCategory categoryOfAdapter(INetworkListManager* manager, const GUID& adap
 
 } // namespace
 
-NetworkCategory networkCategoryOf(std::uint32_t ipv4) {
+NetworkCategory networkCategoryOf(int interfaceIndex) {
     GUID adapterId{};
-    if (!adapterHolding(ipv4, adapterId))
+    if (!adapterOf(interfaceIndex, adapterId))
         return NetworkCategory::Unknown;
-    // The GUI thread is already in a single-threaded apartment (Qt's drag and drop needs one);
-    // this only balances its own call, and works in whatever apartment the thread is in.
-    const HRESULT joined = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    // Asked from a worker thread: the multithreaded apartment needs no message loop. The call is
+    // balanced here, and the query works in whatever apartment the thread already is in.
+    const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     NetworkCategory result = NetworkCategory::Unknown;
     INetworkListManager* manager = nullptr;
     if (CoCreateInstance(kNetworkListManager, nullptr, CLSCTX_ALL, __uuidof(INetworkListManager),

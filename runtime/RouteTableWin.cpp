@@ -2,20 +2,7 @@
 // with mingw-w64 and it cannot rot between Windows builds.
 #include "runtime/RouteTable.h"
 
-#ifndef _WIN32_WINNT
-#define _WIN32_WINNT 0x0601 // Windows 7, the oldest system the Qt 5 build serves
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-// Windows' headers must come in this order, so each stands alone against the formatter's sorting.
-#include <winsock2.h>
-
-#include <ws2ipdef.h>
-
-#include <iphlpapi.h>
-
-#include <netioapi.h>
+#include "runtime/IpHelperWin.h"
 
 namespace runtime {
 
