@@ -3,7 +3,7 @@
 
 #include "app/StatusText.h"
 #include "server/HTTPServer.h"
-#include "server/RequestHandler.h"
+#include "server/ReplyText.h"
 
 #include <QAccessibleWidget>
 #include <QTextDocument>
@@ -110,7 +110,7 @@ StatusText StatusLine::describeLatest() const {
     // Every other reply is an error the device was told in these very words.
     // (The reply's number would make the longest of them too wide for the line.)
     return line.address(peer).words(QStringLiteral("\u00A0: ") +
-                                    server::RequestHandler::errorWords(m_latest.outcome));
+                                    server::ReplyText::errorWords(m_latest.outcome));
 }
 
 void StatusLine::show(int others) {

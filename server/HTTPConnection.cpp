@@ -2,6 +2,7 @@
 #include "server/HTTPConnection.h"
 
 #include "server/KeyReads.h"
+#include "server/ReplyText.h"
 #include "server/RequestHandler.h"
 
 #include <algorithm>
@@ -14,7 +15,7 @@ namespace {
 constexpr int kDiscardsPerArrival = 16;
 
 HeldReplies::Reply keyReplyFor(const QByteArray& keyName, const runtime::RegularFileRead& read) {
-    return {RequestHandler::keyReply(keyName, read), RequestHandler::keyOutcome(read), keyName};
+    return {ReplyText::keyReply(keyName, read), ReplyText::keyOutcome(read), keyName};
 }
 } // namespace
 
@@ -38,6 +39,11 @@ HTTPConnection::HTTPConnection(std::shared_ptr<const RequestHandler> handler, Ke
         m_timer.stop();
         deleteLater();
     });
+}
+
+HTTPConnection::~HTTPConnection() {
+    // The socket's own destructor still reports a disconnection, when this part is gone.
+    disconnect(this, &QTcpSocket::disconnected, this, nullptr);
 }
 
 bool HTTPConnection::attach(qintptr socketDescriptor) {

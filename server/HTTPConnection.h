@@ -53,6 +53,7 @@ public:
     HTTPConnection(std::shared_ptr<const RequestHandler> handler, KeyReads& reads,
                    std::chrono::milliseconds timeout,
                    runtime::Clock& clock = runtime::Clock::system(), QObject* parent = nullptr);
+    ~HTTPConnection() override;
 
     /// Takes over the accepted `socketDescriptor` and starts the clock of the request line.
     /// On failure the descriptor is closed and false returned; the object is then unusable.

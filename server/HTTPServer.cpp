@@ -64,9 +64,8 @@ HTTPServer::HTTPServer(KeySource source, QObject* parent, ServerOptions options)
     , m_limits(options.limits)
     , m_peerRule(std::move(options.peerRule))
     , m_clock(*options.clock)
-    , m_reads(new KeyReads(options.reader ? std::move(options.reader)
-                                          : KeyFileReader(&RequestHandler::readKeyFile),
-                           this))
+    , m_reads(new KeyReads(
+          options.reader ? std::move(options.reader) : KeyFileReader(&KeyReads::readKeyFile), this))
     , m_acceptLoop(new AcceptLoop(std::move(options.accept), m_limits.firstAcceptPause,
                                   m_limits.longestAcceptPause, m_clock, this))
     , m_admission(m_limits.maxConnections, m_limits.connectionsPerAddress,

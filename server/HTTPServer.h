@@ -49,7 +49,7 @@ struct ServerOptions {
     /// Empty: LocalPeer::allowsOnLink() with the subnets of the interfaces last given to
     /// HTTPServer::setLocalInterfaces(). Refused clients are closed at once, unanswered.
     PeerRule peerRule;
-    /// Reads key files, on a worker thread; empty: RequestHandler::readKeyFile().
+    /// Reads key files, on a worker thread; empty: KeyReads::readKeyFile().
     KeyFileReader reader;
     Acceptor accept = &runtime::SocketDescriptor::accept;
     /// Where every timeout, pause and age is measured; it must outlive the server.

@@ -30,6 +30,10 @@ struct KeyReads::Mailbox {
     KeyReads* owner = nullptr;
 };
 
+runtime::RegularFileRead KeyReads::readKeyFile(const runtime::FolderItem& file) {
+    return runtime::readRegularFile(file.nativePath(), kMaxKeyFileBytes);
+}
+
 KeyReads::KeyReads(KeyFileReader reader, QObject* parent)
     : QObject(parent)
     , m_reader(std::move(reader))

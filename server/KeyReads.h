@@ -15,7 +15,7 @@
 
 namespace server {
 
-/// Reads a key file whole, as RequestHandler::readKeyFile() does. Runs on a worker thread, so it
+/// Reads a key file whole, as KeyReads::readKeyFile() does. Runs on a worker thread, so it
 /// must be safe there; may take as long as the file takes.
 using KeyFileReader = std::function<runtime::RegularFileRead(const runtime::FolderItem& file)>;
 
@@ -27,7 +27,15 @@ public:
     /// time means the user changed the selection while a read stalled.
     static constexpr int kMaxInFlight = 4;
 
+    /// Key files larger than this many bytes are refused unread: no accepted key (fewer than
+    /// 5000 characters) can take more, whatever its encoding.
+    static constexpr qint64 kMaxKeyFileBytes = 20000;
+
     using Done = std::function<void(const runtime::RegularFileRead& read)>;
+
+    /// Reads the key `file` from the file system: only a regular file, and none larger than
+    /// kMaxKeyFileBytes. May block as long as the file does. Any thread.
+    static runtime::RegularFileRead readKeyFile(const runtime::FolderItem& file);
 
     /// Reads through `reader`, which must not be empty.
     explicit KeyReads(KeyFileReader reader, QObject* parent = nullptr);

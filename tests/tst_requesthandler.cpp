@@ -1,6 +1,7 @@
 // The key server's answers, byte for byte, to every kind of request the phone or others send.
 #include "runtime/ExtendedPath.h"
 #include "runtime/RegularFile.h"
+#include "server/KeyReads.h"
 #include "server/RequestHandler.h"
 #include "support/ExpectedReplies.h"
 #include "support/TestKeyFolder.h"
@@ -205,7 +206,7 @@ void TestRequestHandler::fifoFailsWithoutBlocking() {
 #else
     const runtime::FolderItem fifo = m_folder.keysItem().child(QStringLiteral("fifo.126.key"));
     const runtime::RegularFileRead read =
-        runtime::readRegularFile(fifo.nativePath(), RequestHandler::kMaxKeyFileBytes);
+        runtime::readRegularFile(fifo.nativePath(), server::KeyReads::kMaxKeyFileBytes);
     QVERIFY(read.outcome == runtime::RegularFileRead::Outcome::NotRegular);
 #endif
 }

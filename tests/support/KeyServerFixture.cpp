@@ -2,6 +2,7 @@
 #include "support/KeyServerFixture.h"
 
 #include "server/HTTPConnection.h"
+#include "server/KeyReads.h"
 #include "support/ExpectedReplies.h"
 
 #include <QDeadlineTimer>
@@ -71,7 +72,7 @@ server::KeyFileReader KeyServerFixture::gatedReader() const {
         const QString name = QFileInfo(file.path()).fileName();
         gate->opened.wait_for(
             lock, 10s, [&gate, &name] { return gate->open || gate->released.contains(name); });
-        return server::RequestHandler::readKeyFile(file);
+        return server::KeyReads::readKeyFile(file);
     };
 }
 
