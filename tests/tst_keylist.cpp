@@ -118,11 +118,6 @@ void TestKeyList::absentFolderListsNothing() {
     TestKeyFolder folder(false);
     QVERIFY(keys::collectKeys(folder.keysItem(), 2026).isEmpty());
     QVERIFY(keys::collectKeys(runtime::FolderItem(), 2026).isEmpty());
-
-    TestKeyFolder real;
-    real.addKey(QStringLiteral("only.127.key"));
-    real.addKey(QStringLiteral("old.125.key"));
-    QCOMPARE(keys::collectKeys(real.keysItem(), 2026), QStringList{"only.127.key"});
 }
 
 void TestKeyList::keysFolderLookup_data() {
