@@ -194,9 +194,6 @@ void TestWindow::openingWithoutKeysFolder() {
     Window1 window(setup.options);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(window.PopupMenu1()->count(), 0);
-    QCOMPARE(window.PopupMenu1()->currentIndex(), -1);
-    QVERIFY(window.Canvas1()->backdrop().isNull());
     QCOMPARE(window.Canvas1()->accessibleName(), QStringLiteral("Aucun code QR"));
     QVERIFY(window.Canvas1()->accessibleDescription().startsWith(QStringLiteral("Aucun code")));
     QCOMPARE(QAccessible::queryAccessibleInterface(window.status())->role(),
@@ -216,7 +213,6 @@ void TestWindow::openingWithoutKeysFolder() {
     QCOMPARE(window.version()->palette().color(QPalette::WindowText), QColor(71, 71, 71));
     QCOMPARE(window.windowTitle(), QStringLiteral("Zorvik_QRCode"));
     QVERIFY(!window.mServer);
-    QVERIFY(window.fkeyfolderpath.isNull());
 
     // A fixed size; the canvas never takes focus: the key list is the keyboard's first stop.
     QCOMPARE(window.centralWidget()->size(), QSize(806, 340));
@@ -236,6 +232,7 @@ void TestWindow::openingWithoutKeysFolder() {
     QVERIFY(window.mServer && window.mServer->isListening());
     QCOMPARE(window.mServer->minimumSocketsAvailable(), 10);
     QCOMPARE(window.PopupMenu1()->count(), 0);
+    QCOMPARE(window.PopupMenu1()->currentIndex(), -1);
     QVERIFY(window.Canvas1()->backdrop().isNull());
     QCOMPARE(setup.folder.homeEntries(), before);
 }
@@ -277,7 +274,6 @@ void TestWindow::menuBar_data() {
     QTest::newRow("EditCopy") << "EditCopy" << "&Copy" << "Ctrl+C";
     QTest::newRow("EditPaste") << "EditPaste" << "&Paste" << "Ctrl+V";
     QTest::newRow("EditClear") << "EditClear" << "&Delete" << "";
-    QTest::newRow("EditSeparator2") << "EditSeparator2" << "-" << "";
     QTest::newRow("EditSelectAll") << "EditSelectAll" << "Select &All" << "Ctrl+A";
     // clang-format on
 }
@@ -441,8 +437,7 @@ void TestWindow::statusLine() {
     QSignalSpy changes(window.status(), &StatusLine::changed);
     QVERIFY(sendRequest(from, window.mServer->serverPort(), "one.126.key"));
     QTRY_COMPARE(changes.size(), 1);
-    const QRegularExpression expected(shown);
-    QVERIFY2(expected.match(window.status()->fullText()).hasMatch(),
+    QVERIFY2(QRegularExpression(shown).match(window.status()->fullText()).hasMatch(),
              qPrintable(window.status()->fullText()));
     QCOMPARE(setup.bells, bells);
     QCOMPARE(changes.last().first().toString(), window.status()->fullText());
@@ -469,7 +464,9 @@ void TestWindow::statusLineShortensNamesOnly_data() {
         << QStringList{"\u00A0: La clef demandée est introuvable sur l'ordinateur ! (et 1 autre)"};
     QTest::newRow("-4 in a burst")
         << int(server::DeviceEvent::Outcome::NotSelected) << QByteArray("beta.126.KEY") << kAddress
-        << 31 << QStringList{"pas la clef choisie", "(et 30 autres)"};
+        << 31
+        << QStringList{
+               "\u00A0: pas la clef choisie\u202F; scannez de nouveau le code. (et 30 autres)"};
 }
 
 // Whatever the length of what a device sent, the line keeps the words that say what happened
@@ -529,7 +526,6 @@ void TestWindow::publicNetworkHint_data() {
     QTest::addColumn<int>("category");
     QTest::addColumn<bool>("hinted");
     QTest::newRow("public") << int(runtime::NetworkCategory::Public) << true;
-    QTest::newRow("private") << int(runtime::NetworkCategory::Private) << false;
     QTest::newRow("unknown, as off Windows") << int(runtime::NetworkCategory::Unknown) << false;
 }
 
