@@ -283,14 +283,13 @@ void TestEndToEnd::phoneFetchesTheKeyItScanned() {
     QRect bounds;
     QImage shot;
     const QByteArray first = shownPayload(&bounds, &shot);
-    const int windowWidth = shot.width();
     const QRegularExpression payloadPattern(
         QStringLiteral("^<URL>http://([^:/]+):(\\d+)/</URL><N>(.*)</N>\r\n\r\n$"));
     const QRegularExpressionMatch match = payloadPattern.match(QString::fromUtf8(first));
     QVERIFY2(match.hasMatch(), first.constData());
-    QCOMPARE(windowWidth, 806);
+    QCOMPARE(shot.width(), 806);
     QVERIFY2(
-        qAbs(bounds.left() + bounds.right() + 1 - windowWidth) <= 2,
+        qAbs(bounds.left() + bounds.right() + 1 - shot.width()) <= 2,
         qPrintable(QStringLiteral("code spans %1..%2").arg(bounds.left()).arg(bounds.right())));
     QCOMPARE(match.captured(1), runtime::localLanAddress());
     QCOMPARE(match.captured(2), QStringLiteral("10999"));
@@ -356,12 +355,11 @@ void TestEndToEnd::codeReadableWhenScaled() {
     QRect bounds;
     QImage shot;
     const QByteArray payload = shownPayload(&bounds, &shot);
-    const int windowWidth = shot.width();
     QCOMPARE(payload, "<URL>http://" + runtime::localLanAddress().toUtf8() + ":10999/</URL><N>" +
                           key.toUtf8() + "</N>\r\n\r\n");
-    QCOMPARE(windowWidth, qRound(806 * factor.toDouble() * desktopDpi / 96));
+    QCOMPARE(shot.width(), qRound(806 * factor.toDouble() * desktopDpi / 96));
     QVERIFY2(
-        qAbs(bounds.left() + bounds.right() + 1 - windowWidth) <= 3,
+        qAbs(bounds.left() + bounds.right() + 1 - shot.width()) <= 3,
         qPrintable(QStringLiteral("code spans %1..%2").arg(bounds.left()).arg(bounds.right())));
     // A module cut across device pixels would be smoothed into grey seams.
     QCOMPARE(greyPixels(shot, bounds), 0);
