@@ -91,11 +91,9 @@ void TestKeyList::walkKeepsFolderOrderAndFilters() {
              (QStringList{"zeta.127.key", "alpha.126.KEY", "beta.127.key"}));
 }
 
-// Ten thousand entries, as some users keep: listed in the folder's own order. A walk that reads
-// the folder again for each entry takes minutes here and runs into the test's time limit. Wine
-// looks through the whole folder for every file made in it (it matches names in any letter case),
-// so there half as many take a quarter of the time to make, and such a walk still takes minutes:
-// Wine lists a folder many times slower.
+// Ten thousand entries, as some users keep, listed in the folder's own order: a walk that reads
+// the folder again for each entry runs into the test's time limit. Wine makes each file in time
+// growing with the folder and lists many times slower, so there half as many still show it.
 void TestKeyList::largeFolderInOneWalk() {
     const int entries = underWine() ? 5000 : 10000;
     TestKeyFolder folder;
@@ -118,11 +116,6 @@ void TestKeyList::absentFolderListsNothing() {
     TestKeyFolder folder(false);
     QVERIFY(keys::collectKeys(folder.keysItem(), 2026).isEmpty());
     QVERIFY(keys::collectKeys(runtime::FolderItem(), 2026).isEmpty());
-
-    TestKeyFolder real;
-    real.addKey(QStringLiteral("only.127.key"));
-    real.addKey(QStringLiteral("old.125.key"));
-    QCOMPARE(keys::collectKeys(real.keysItem(), 2026), QStringList{"only.127.key"});
 }
 
 void TestKeyList::keysFolderLookup_data() {
