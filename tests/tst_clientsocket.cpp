@@ -1,7 +1,7 @@
 // The client socket's ways around Qt at the end of a client's stream, each pinned by a case that
 // fails without it.
 #include "server/ClientSocket.h"
-#include "support/HalfClose.h"
+#include "support/KeyServerFixture.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
