@@ -1,7 +1,7 @@
 // The client socket's ways around Qt at the end of a client's stream, each pinned by a case that
 // fails without it.
 #include "server/ClientSocket.h"
-#include "support/HalfClose.h"
+#include "support/KeyServerFixture.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -76,7 +76,8 @@ void TestClientSocket::replyOutlivesTheEndOfStream() {
     // Windows, and this test hangs there.
     socket.silenceReading();
     QSignalSpy reports(&socket, &QIODevice::readyRead);
-    QTest::qWait(200);
+    for (int pass = 0; pass < 20; ++pass)
+        QCoreApplication::processEvents();
     QCOMPARE(reports.size(), 0);
     QVERIFY(socket.write("reply") == 5);
     socket.flush();

@@ -112,11 +112,6 @@ void TestConnectionAdmission::judge_data() {
                        "10.0.0.1 nothing 40"}
         << "10.0.0.1"
         << "2";
-    QTest::newRow("a crowd holding one each: who waited longest goes")
-        << QList<int>{3, 64, 0}
-        << QStringList{"10.0.0.1 complete 90 90", "10.0.0.2 nothing 50", "10.0.0.3 nothing 40"}
-        << "10.0.0.4"
-        << "1";
     QTest::newRow("one /64 is one address")
         << share << QStringList{"fd00::1 nothing 50", "fd00::2 nothing 40"} << "fd00::3"
         << "0";

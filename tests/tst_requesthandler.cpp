@@ -1,7 +1,5 @@
 // The key server's answers, byte for byte, to every kind of request the phone or others send.
 #include "runtime/ExtendedPath.h"
-#include "runtime/RegularFile.h"
-#include "server/KeyReads.h"
 #include "server/RequestHandler.h"
 #include "support/ExpectedReplies.h"
 #include "support/TestKeyFolder.h"
@@ -9,6 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
+
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -41,11 +41,9 @@ class TestRequestHandler : public QObject {
 
 private slots:
     void initTestCase();
-    void errorBodiesOnTheWire_data();
-    void errorBodiesOnTheWire();
+    void errorBodyLengths();
     void replies_data();
     void replies();
-    void fifoFailsWithoutBlocking();
     void keyPathInExtendedForm_data();
     void keyPathInExtendedForm();
 
@@ -64,16 +62,9 @@ void TestRequestHandler::initTestCase() {
     for (const int size : {0, 3000, 3001, 4999, 5000})
         m_folder.addKey(QStringLiteral("k%1.126.key").arg(size), size, size);
     // 3001 two-byte characters: 6002 bytes, but a valid key by its characters.
-    QByteArray accented;
-    for (int i = 0; i < 3001; ++i)
-        accented += "\xc3\xa9";
-    m_folder.write(QStringLiteral("accent.126.key"), accented);
+    m_folder.write(QStringLiteral("accent.126.key"), QByteArray("\xc3\xa9").repeated(3001));
     m_folder.write(QStringLiteral("huge.126.key"), QByteArray(30000, 'A'));
-    m_folder.write(QStringLiteral("copyright.126.key"), QByteArray(4000, '\xa9'));
-    for (const int bytes : {3000, 3001, 5000})
-        m_folder.write(QStringLiteral("cp%1.126.key").arg(bytes), codePageText(bytes));
-    m_folder.write(QStringLiteral("e3000.126.key"), QByteArray("\xc3\xa9").repeated(3000));
-    m_folder.write(QStringLiteral("e5000.126.key"), QByteArray("\xc3\xa9").repeated(5000));
+    m_folder.write(QStringLiteral("cp3001.126.key"), codePageText(3001));
     m_folder.write(QStringLiteral("emoji.126.key"), QByteArray("\xf0\x9f\x94\x91").repeated(4999));
     m_folder.write(QStringLiteral("stray.126.key"), QByteArray("\xc3\xa9").repeated(2000) + '\xe9');
     m_folder.write(QStringLiteral("overlong.126.key"), QByteArray("\xc0\xaf").repeated(2000));
@@ -92,24 +83,13 @@ void TestRequestHandler::initTestCase() {
 #endif
 }
 
-void TestRequestHandler::errorBodiesOnTheWire_data() {
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<int>("contentLength");
-    QTest::newRow("-2") << kNoPath << 49;
-    QTest::newRow("-3") << kNoKey << 49;
-    QTest::newRow("-4") << kNotSelected << 117;
-    QTest::newRow("-43") << kNotFound << 79;
-    QTest::newRow("-49") << kUnreadable << 71;
-    QTest::newRow("-33") << kBadSize << 69;
-    QTest::newRow("-1") << kUnknown << 41;
-}
-
 // Guards the expectations below: the lengths the phone app was written against.
-void TestRequestHandler::errorBodiesOnTheWire() {
-    QFETCH(QByteArray, body);
-    QFETCH(int, contentLength);
-    QCOMPARE(body.size(), contentLength);
-    QVERIFY(wire(body).contains("Content-Length: " + QByteArray::number(contentLength) + "\r\n"));
+void TestRequestHandler::errorBodyLengths() {
+    const std::pair<QByteArray, int> lengths[] = {
+        {kNoPath, 49},     {kNoKey, 49},   {kNotSelected, 117}, {kNotFound, 79},
+        {kUnreadable, 71}, {kBadSize, 69}, {kUnknown, 41}};
+    for (const auto& [body, length] : lengths)
+        QCOMPARE(body.size(), length);
 }
 
 void TestRequestHandler::replies_data() {
@@ -120,23 +100,17 @@ void TestRequestHandler::replies_data() {
     const QString alpha = QStringLiteral("alpha.126.key");
     // clang-format off
     QTest::newRow("selected key") << alpha << get("/alpha.126.key") << success("alpha.126.key", m_alpha);
-    QTest::newRow("bare request line") << alpha << QByteArray("GET /alpha.126.key HTTP/1.1\r\n") << success("alpha.126.key", m_alpha);
-    QTest::newRow("lower-case method") << alpha << QByteArray("get /alpha.126.key HTTP/1.1\r\n\r\n") << success("alpha.126.key", m_alpha);
     QTest::newRow("mixed-case method") << alpha << QByteArray("gEt /alpha.126.key HTTP/1.1\r\n\r\n") << success("alpha.126.key", m_alpha);
     QTest::newRow("line ends in LF only") << alpha << QByteArray("GET /alpha.126.key HTTP/1.1\nHost: x\n\n") << success("alpha.126.key", m_alpha);
     QTest::newRow("LF right after the path") << alpha << QByteArray("GET /alpha.126.key\nHost: x\n") << kNotSelected;
     QTest::newRow("two requests in one piece") << alpha << get("/other.126.key") + get("/alpha.126.key") << kNotSelected;
     QTest::newRow("root path") << alpha << get("/") << kNoKey;
     QTest::newRow("method alone") << alpha << QByteArray("GET\r\n\r\n") << kNoPath;
-    QTest::newRow("method alone, no line end") << alpha << QByteArray("GET") << kNoPath;
     QTest::newRow("two spaces before the path") << alpha << QByteArray("GET  /alpha.126.key HTTP/1.1\r\n") << kNoPath;
     QTest::newRow("path without slash") << alpha << get("alpha.126.key") << kNoPath;
-    QTest::newRow("absolute URL") << alpha << get("http://h/alpha.126.key") << kNoPath;
-    QTest::newRow("other key than selected") << alpha << get("/Beta.126.key") << kNotSelected;
     QTest::newRow("not selected and missing: -4 first") << alpha << get("/missing.126.key") << kNotSelected;
     QTest::newRow("nothing selected") << QString() << get("/alpha.126.key") << kNotSelected;
     QTest::newRow("query part kept") << alpha << get("/alpha.126.key?x=1") << kNotSelected;
-    QTest::newRow("percent escape kept") << alpha << get("/alpha%2E126.key") << kNotSelected;
     QTest::newRow("plus kept") << QStringLiteral("a b.126.key") << get("/a+b.126.key") << kNotSelected;
     QTest::newRow("escape looked up undecoded") << QStringLiteral("alpha%2E126.key") << get("/alpha%2E126.key") << kNotFound;
     QTest::newRow("path traversal") << QStringLiteral("../Clefs2/alpha.126.key") << get("/../Clefs2/alpha.126.key") << kNotFound;
@@ -161,13 +135,8 @@ void TestRequestHandler::replies_data() {
     QTest::newRow("4999 characters") << QStringLiteral("k4999.126.key") << get("/k4999.126.key") << success("k4999.126.key", keyText(4999, 4999));
     QTest::newRow("5000 characters") << QStringLiteral("k5000.126.key") << get("/k5000.126.key") << kBadSize;
     QTest::newRow("3001 two-byte characters") << QStringLiteral("accent.126.key") << get("/accent.126.key") << success("accent.126.key", QByteArray("\xc3\xa9").repeated(3001));
-    QTest::newRow("UTF-8: 3000 two-byte characters") << QStringLiteral("e3000.126.key") << get("/e3000.126.key") << kBadSize;
-    QTest::newRow("UTF-8: 5000 two-byte characters") << QStringLiteral("e5000.126.key") << get("/e5000.126.key") << kBadSize;
     QTest::newRow("UTF-8: 4999 four-byte characters") << QStringLiteral("emoji.126.key") << get("/emoji.126.key") << success("emoji.126.key", QByteArray("\xf0\x9f\x94\x91").repeated(4999));
-    QTest::newRow("code page: 4000 copyright signs") << QStringLiteral("copyright.126.key") << get("/copyright.126.key") << success("copyright.126.key", QByteArray(4000, '\xa9'));
-    QTest::newRow("code page: 3000 bytes") << QStringLiteral("cp3000.126.key") << get("/cp3000.126.key") << kBadSize;
     QTest::newRow("code page: 3001 bytes") << QStringLiteral("cp3001.126.key") << get("/cp3001.126.key") << success("cp3001.126.key", codePageText(3001));
-    QTest::newRow("code page: 5000 bytes") << QStringLiteral("cp5000.126.key") << get("/cp5000.126.key") << kBadSize;
     QTest::newRow("UTF-8 with one stray code-page byte") << QStringLiteral("stray.126.key") << get("/stray.126.key") << success("stray.126.key", QByteArray("\xc3\xa9").repeated(2000) + '\xe9');
     QTest::newRow("overlong sequences count as bytes") << QStringLiteral("overlong.126.key") << get("/overlong.126.key") << success("overlong.126.key", QByteArray("\xc0\xaf").repeated(2000));
     QTest::newRow("far too large") << QStringLiteral("huge.126.key") << get("/huge.126.key") << kBadSize;
@@ -175,11 +144,9 @@ void TestRequestHandler::replies_data() {
     QTest::newRow("read fails part-way") << QStringLiteral("mem.126.key") << get("/mem.126.key") << kUnknown;
 #endif
     QTest::newRow("POST") << alpha << QByteArray("POST /alpha.126.key HTTP/1.1\r\n\r\n") << kNoReply;
-    QTest::newRow("HEAD") << alpha << QByteArray("HEAD /alpha.126.key HTTP/1.1\r\n\r\n") << kNoReply;
     QTest::newRow("GET as a prefix") << alpha << QByteArray("GETX /alpha.126.key HTTP/1.1\r\n\r\n") << kNoReply;
     QTest::newRow("second piece of a split line") << alpha << QByteArray("6.key HTTP/1.1\r\n\r\n") << kNoReply;
     QTest::newRow("empty data") << alpha << QByteArray() << kNoReply;
-    QTest::newRow("blank line") << alpha << QByteArray("\r\n") << kNoReply;
     // clang-format on
 }
 
@@ -198,19 +165,6 @@ void TestRequestHandler::replies() {
     QCOMPARE(*reply, wire(body));
 }
 
-// A FIFO slipped in under the key's name is refused through the opened descriptor: the open
-// itself returns at once instead of waiting for a writer (a hang here ends in the test timeout).
-void TestRequestHandler::fifoFailsWithoutBlocking() {
-#ifndef Q_OS_UNIX
-    QSKIP("Needs mkfifo()");
-#else
-    const runtime::FolderItem fifo = m_folder.keysItem().child(QStringLiteral("fifo.126.key"));
-    const runtime::RegularFileRead read =
-        runtime::readRegularFile(fifo.nativePath(), server::KeyReads::kMaxKeyFileBytes);
-    QVERIFY(read.outcome == runtime::RegularFileRead::Outcome::NotRegular);
-#endif
-}
-
 // Windows opens a key file under a path of any length only in the extended form, which the
 // system takes as it stands: Wine opens long paths either way, so the form itself is checked.
 void TestRequestHandler::keyPathInExtendedForm_data() {
@@ -224,8 +178,6 @@ void TestRequestHandler::keyPathInExtendedForm_data() {
     QTest::newRow("dot-dot never above the drive") << "C:/a/../../b" << R"(\\?\C:\b)";
     QTest::newRow("drive root") << "D:/" << R"(\\?\D:\)";
     QTest::newRow("share, forward slashes") << "//server/share/a/b.key" << R"(\\?\UNC\server\share\a\b.key)";
-    QTest::newRow("share, backslashes") << R"(\\server\share\a)" << R"(\\?\UNC\server\share\a)";
-    QTest::newRow("dot-dot never above the share") << "//server/share/../a" << R"(\\?\UNC\server\share\a)";
     QTest::newRow("already extended") << R"(\\?\C:\a\..\b)" << R"(\\?\C:\a\..\b)";
     QTest::newRow("device") << R"(\\.\pipe\a)" << R"(\\.\pipe\a)";
     QTest::newRow("server without share") << "//server/" << "//server/";

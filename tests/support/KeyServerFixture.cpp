@@ -6,7 +6,6 @@
 #include "support/ExpectedReplies.h"
 
 #include <QDeadlineTimer>
-#include <QFileInfo>
 #include <QTest>
 
 #if defined(Q_OS_WIN)
@@ -30,11 +29,17 @@ QByteArray readUntilClosed(QTcpSocket& socket, int timeoutMs) {
     return received + socket.readAll();
 }
 
-void Gate::release(const QString& name) {
+bool shutdownSending(QTcpSocket& socket) {
+#if defined(Q_OS_WIN)
+    return ::shutdown(static_cast<SOCKET>(socket.socketDescriptor()), SD_SEND) == 0;
+#else
+    return ::shutdown(static_cast<int>(socket.socketDescriptor()), SHUT_WR) == 0;
+#endif
+}
+
+void Gate::release() {
     const std::lock_guard<std::mutex> lock(mutex);
-    if (name.isEmpty())
-        open = true;
-    released << name;
+    open = true;
     opened.notify_all();
 }
 
@@ -69,9 +74,7 @@ server::KeyFileReader KeyServerFixture::gatedReader() const {
     return [gate = gate](const runtime::FolderItem& file) {
         std::unique_lock<std::mutex> lock(gate->mutex);
         ++gate->reads;
-        const QString name = QFileInfo(file.path()).fileName();
-        gate->opened.wait_for(
-            lock, 10s, [&gate, &name] { return gate->open || gate->released.contains(name); });
+        gate->opened.wait_for(lock, 10s, [&gate] { return gate->open; });
         return server::KeyReads::readKeyFile(file);
     };
 }

@@ -20,16 +20,17 @@ class HTTPConnection;
 /// passes), turning the event loop meanwhile.
 QByteArray readUntilClosed(QTcpSocket& socket, int timeoutMs = 5000);
 
-/// Holds key file reads back, as a stalled share would, until their file (or every file) is
-/// released.
+/// Shuts down the sending side of `socket`'s connection, as a script does once its request is
+/// out (Qt has no call for it): the peer then reads end of stream while `socket` can still read.
+bool shutdownSending(QTcpSocket& socket);
+
+/// Holds key file reads back, as a stalled share would, until released.
 struct Gate {
     std::mutex mutex;
     std::condition_variable opened;
-    QStringList released;
     bool open = false;
     int reads = 0;
-    /// Lets the reads of the file `name` (empty: of every file) go on.
-    void release(const QString& name = {});
+    void release();
     /// Reads that have started.
     int count();
 };
