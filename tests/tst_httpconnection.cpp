@@ -58,6 +58,7 @@ void TestHttpConnection::requestLineInPieces_data() {
         "X", QByteArray(HTTPConnection::kMaxGatheredBytes - 1, 'X') + KeyServerFixture::kRequest};
     QTest::newRow("one byte at a time")
         << QByteArrayList{"G", "E", "T", " ", "/", "alpha", ".126.key", " HTTP/1.1\r\n"};
+    QTest::newRow("a CR alone ends the line") << QByteArrayList{"GET /alpha.126.key HTTP/1.1\r"};
 }
 
 // A phone on a slow network may deliver its request line in several segments.
