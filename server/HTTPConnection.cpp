@@ -165,10 +165,9 @@ void HTTPConnection::sendNow(const HeldReplies::Reply& reply) {
         return;
     }
     m_replies.written(reply);
+    // An unbuffered write that the system takes whole emits no bytesWritten: whoever sends
+    // (handleGathered, onKeyRead, the resumed reading) looks at finishIfDone() next.
     noteProgress();
-    // An unbuffered write that the system takes whole emits no bytesWritten, so whether it has
-    // all left is also looked at once control is back in the event loop.
-    QMetaObject::invokeMethod(this, &HTTPConnection::finishIfDone, Qt::QueuedConnection);
 }
 
 void HTTPConnection::sendReady() {
@@ -213,9 +212,8 @@ bool HTTPConnection::allSent() const {
 }
 
 void HTTPConnection::finishIfDone() {
-    // A reply the system took whole has left already: end now rather than from the queued
-    // check, which under load waits behind every socket event and keeps each connection open
-    // that much longer.
+    // A reply the system took whole has left already: end now, not from a check queued behind
+    // every socket event, which under load would keep each connection open that much longer.
     if (m_phase == Phase::Replying && allSent() && state() == ConnectedState)
         SendComplete(false);
 }
@@ -281,8 +279,7 @@ void HTTPConnection::closeQuietly() {
     m_timer.stop();
     // Bytes left unread would make the system reset the connection instead of closing it, and
     // the client could lose the reply it has not read yet.
-    if (const qint64 unread = bytesAvailable(); unread > 0)
-        read(unread);
+    read(bytesAvailable());
     close();
 }
 
