@@ -81,12 +81,12 @@ void TestHttpServer::acceptFailurePausesAndRecovers() {
     *outOfDescriptors = true;
 #endif
     // Each pause ends on the clock, and the accept fails again.
-    const QList<qint64> pauses{20, 40, 80, 80};
-    for (qsizetype i = 0; i < pauses.size(); ++i) {
-        QTRY_COMPARE(paused.size(), i + 1);
-        QCOMPARE(paused.last().first().toLongLong(), pauses.at(i));
+    const std::vector<qint64> pauses{20, 40, 80, 80};
+    for (std::size_t i = 0; i < pauses.size(); ++i) {
+        QTRY_COMPARE(std::size_t(paused.size()), i + 1);
+        QCOMPARE(paused.last().first().toLongLong(), pauses[i]);
         if (i + 1 < pauses.size())
-            m_fx->clock.advance(std::chrono::milliseconds(pauses.at(i)));
+            m_fx->clock.advance(std::chrono::milliseconds(pauses[i]));
     }
 #ifdef ZORVIK_REAL_DESCRIPTOR_LIMIT
     QCOMPARE(setrlimit(RLIMIT_NOFILE, &original), 0);
