@@ -22,6 +22,16 @@ PROBE_EVERY = 0.1
 CLIENT_TIMEOUT = 15.0
 REQUEST = f"GET /{KEY} HTTP/1.1\r\nHost: x\r\n\r\n".encode()
 HEAD = b"HTTP/1.1 200 OK\r\n"
+# Each client from an address of its own on 127/8, as devices on a network would be: from one
+# address, the server's share per address would turn most of them away.
+SOURCES = {"silent": 1, "mixed": 2, "probe": 3}
+counters = {kind: 0 for kind in SOURCES}
+
+
+def connect(kind):
+    n = counters[kind] = counters[kind] + 1
+    source = f"127.{SOURCES[kind]}.{n // 250 % 250}.{n % 250 + 1}"
+    return asyncio.open_connection(HOST, PORT, local_addr=(source, 0))
 
 
 def count_replies(data):
@@ -58,7 +68,7 @@ def reset(writer):
 
 async def client(kind):
     """Runs one client of `kind`; returns the number of whole replies it got (-1: truncated)."""
-    reader, writer = await asyncio.open_connection(HOST, PORT)
+    reader, writer = await connect("mixed")
     try:
         if kind == "valid GET":
             writer.write(REQUEST)
@@ -100,7 +110,7 @@ EXPECTED = {"valid GET": 1, "garbage": 0, "GET in three pieces": 1, "GET reset b
 async def hold_silent(stop, held):
     while not stop.is_set():
         try:
-            reader, writer = await asyncio.open_connection(HOST, PORT)
+            reader, writer = await connect("silent")
         except OSError:
             await asyncio.sleep(0.05)
             continue
@@ -117,7 +127,7 @@ async def probe(stop, latencies, failures):
     while not stop.is_set():
         started = time.monotonic()
         try:
-            reader, writer = await asyncio.open_connection(HOST, PORT)
+            reader, writer = await connect("probe")
             writer.write(REQUEST)
             data = await asyncio.wait_for(read_all(reader), CLIENT_TIMEOUT)
             writer.close()
