@@ -148,7 +148,6 @@ void HTTPServer::admit(qintptr descriptor) {
             [this, peer](DeviceEvent::Outcome outcome, const QByteArray& keyName) {
                 emit deviceEvent({outcome, keyName, peer});
             });
-    emit connectionAdded(connection);
 }
 
 bool HTTPServer::makeRoom(const QHostAddress& peer) {

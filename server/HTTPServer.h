@@ -102,9 +102,6 @@ public:
     void Error(QAbstractSocket::SocketError error);
 
 signals:
-    /// A client has been handed `connection`; it belongs to the server.
-    void connectionAdded(server::HTTPConnection* connection);
-
     /// An accept failed for want of descriptors, buffers or memory (or for a reason unknown);
     /// accepting resumes after `pauseMs` milliseconds.
     void acceptPaused(qint64 pauseMs);
