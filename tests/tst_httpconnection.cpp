@@ -29,6 +29,7 @@ private slots:
     void halfClose();
     void slowReadDelaysOnlyItsOwnReply();
     void unreadRepliesStopTheReading();
+    void unfinishedLineAtTheCapEndsWithTheReplies();
     void sendTimeout_data();
     void sendTimeout();
     void lateSegmentCannotResetTheReply_data();
@@ -212,6 +213,24 @@ void TestHttpConnection::unreadRepliesStopTheReading() {
     const QByteArray reply = alphaReply();
     QVERIFY(received.size() >= reply.size());
     QCOMPARE(received, reply.repeated(received.size() / reply.size()));
+}
+
+// A line still unfinished when the replies held at the cap have left is not waited for: the
+// connection ends with them, not at its timeout.
+void TestHttpConnection::unfinishedLineAtTheCapEndsWithTheReplies() {
+    m_fx->start({}, &server::LocalPeer::allows, m_fx->gatedReader());
+    auto client = m_fx->connectClient();
+    QVERIFY(client);
+    QPointer<HTTPConnection> connection = m_fx->onlyConnection();
+    for (int i = 0; i < HTTPConnection::kMaxUnsentReplies; ++i) {
+        client->write(KeyServerFixture::kRequest);
+        QTRY_COMPARE(m_fx->gets, i + 1);
+    }
+    client->write("GET /alpha");
+    QTRY_VERIFY(connection->bytesAvailable() > 0);
+    m_fx->gate->release();
+    QCOMPARE(readUntilClosed(*client), alphaReply().repeated(HTTPConnection::kMaxUnsentReplies));
+    QCOMPARE(client->state(), QAbstractSocket::UnconnectedState);
 }
 
 void TestHttpConnection::sendTimeout_data() {
