@@ -180,6 +180,7 @@ void TestHttpConnection::slowReadDelaysOnlyItsOwnReply() {
     QCOMPARE(events.size(), 1);
     m_fx->gate->release();
     QCOMPARE(readUntilClosed(*phone), alphaReply() + expected::wire(expected::kNotSelected));
+    QCOMPARE(phone->state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(readUntilClosed(*again), alphaReply());
     QCOMPARE(m_fx->gate->count(), 1);
     QByteArrayList told;

@@ -5,6 +5,7 @@
 #include "support/KeyServerFixture.h"
 #include "support/OpenHandles.h"
 
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -37,6 +38,7 @@ private slots:
     void portIsNotShared();
     void openConnectionsSurviveAnError();
     void waitingRequestIsNotDisplaced();
+    void lingeringConnectionGivesWay();
     void unusableDescriptorIsReported();
 
 private:
@@ -207,6 +209,22 @@ void TestHttpServer::waitingRequestIsNotDisplaced() {
     phone->write(request.mid(1));
     QCOMPARE(readUntilClosed(*phone), KeyServerFixture::keyReply("alpha.126.key", m_fx->key));
     QCOMPARE(newcomer->state(), QAbstractSocket::ConnectedState);
+}
+
+// A connection lingering after its reply is the first to give its place away, and it goes at once.
+void TestHttpServer::lingeringConnectionGivesWay() {
+    m_fx->start({.idleTimeout = 10s, .maxConnections = 1, .reservedConnections = 0});
+    auto answered = m_fx->connectClient();
+    QVERIFY(answered);
+    answered->setReadBufferSize(1); // it does not read on to the end, and so stays
+    QPointer<server::HTTPConnection> lingering = m_fx->onlyConnection();
+    answered->write(KeyServerFixture::kRequest);
+    QTRY_VERIFY(lingering && lingering->phase() == server::HTTPConnection::Phase::Lingering);
+    auto newcomer = m_fx->connectClient();
+    QVERIFY(newcomer);
+    QTRY_VERIFY(!lingering);
+    newcomer->write(KeyServerFixture::kRequest);
+    QCOMPARE(readUntilClosed(*newcomer), KeyServerFixture::keyReply("alpha.126.key", m_fx->key));
 }
 
 // A descriptor that Qt cannot take over makes a connection that says so, and is not served.
