@@ -5,9 +5,10 @@
 #include "app/NetworkCategoryQuery.h"
 #include "app/Startup.h"
 #include "app/StatusLine.h"
-#include "app/StatusText.h"
 #include "app/Window1.h"
 #include "pairing/PairingPayload.h"
+#include "server/ReplyText.h"
+#include "support/ExpectedReplies.h"
 #include "support/ManualClock.h"
 #include "support/QrDecode.h"
 #include "support/TestKeyFolder.h"
@@ -29,7 +30,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextDocumentFragment>
+#include <QTextLayout>
 #include <QTimer>
 #include <QWindow>
 
@@ -165,8 +166,8 @@ private slots:
     void codeFollowsPixelRatio();
     void statusLine_data();
     void statusLine();
-    void statusLineShortensNamesOnly_data();
-    void statusLineShortensNamesOnly();
+    void statusLineKeeps_data();
+    void statusLineKeeps();
     void statusLinesFit();
     void publicNetworkHint_data();
     void publicNetworkHint();
@@ -411,14 +412,19 @@ void TestWindow::statusLine_data() {
     QTest::addColumn<QString>("fromText");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<int>("bells");
-    const QString at = QStringLiteral("^\\d\\d:\\d\\d:\\d\\d – ");
-    QTest::newRow("key sent") << QStringLiteral("127.0.0.1")
-                              << at + "Clef «\u202Fone.126.key\u202F» envoyée à 127.0.0.1\\.$" << 1;
+    // The window's clock stands still: the time is the one it started at.
+    const QString at = QStringLiteral("^09:41:07 – ");
+    QTest::newRow("key sent")
+        << QStringLiteral("127.0.0.1")
+        << at + "Clef «\u202F\u2068one.126.key\u2069\u202F» envoyée à \u2068127.0.0.1\u2069\\.$"
+        << 1;
     QTest::newRow("refused: off the local network")
         << kOffLan
-        << at + "Appareil 198.51.100.7 refusé\u00A0: il doit être sur le réseau de ce PC\\.$" << 0;
+        << at + "Appareil \u2068198.51.100.7\u2069 refusé\u00A0: il doit être sur le réseau de ce "
+                "PC\\.$"
+        << 0;
     QTest::newRow("a veth that carries the only address serves its subnet")
-        << kVethAddress << at + "Clef .* envoyée à 192.0.2.20\\.$" << 1;
+        << kVethAddress << at + "Clef .* envoyée à \u2068192.0.2.20\u2069\\.$" << 1;
 }
 
 // What the last device did, at once after a quiet spell (how bursts are counted is the
@@ -445,56 +451,109 @@ void TestWindow::statusLine() {
     QCOMPARE(changes.last().first().toString(), window.status()->fullText());
 }
 
-void TestWindow::statusLineShortensNamesOnly_data() {
+void TestWindow::statusLineKeeps_data() {
+    using Outcome = server::DeviceEvent::Outcome;
     QTest::addColumn<int>("outcome");
     QTest::addColumn<QByteArray>("keyName");
-    QTest::addColumn<QString>("peer");
+    QTest::addColumn<QString>("peer"); // the last; each event before it from an address of its own
     QTest::addColumn<int>("reports");
-    QTest::addColumn<QStringList>("kept"); // shown whole, whatever is shortened
-    const int sent = int(server::DeviceEvent::Outcome::KeySent);
-    QTest::newRow("markup in the key name is text")
-        << sent << QByteArray("<h1>ATTENTION</h1>") << kAddress << 1
-        << QStringList{"«\u202F<h1>ATTENTION</h1>\u202F» envoyée à 192.168.1.20."};
-    QTest::newRow("255-byte key name")
-        << sent << QByteArray("<b>" + QByteArray(248, 'k') + ".key") << kAddress << 1
-        << QStringList{"Clef «\u202F<b>", " envoyée à 192.168.1.20."};
-    QTest::newRow("full-length IPv6 address")
-        << sent << QByteArray("alpha.126.key") << "2001:db8:1234:5678:9abc:def1:2345:6789" << 1
-        << QStringList{"Clef «\u202Falpha.126.key\u202F» envoyée à 2001:"};
-    QTest::newRow("-43 from an IPv4 address, and one other")
-        << int(server::DeviceEvent::Outcome::NotFound) << QByteArray("x.126.key") << kAddress << 2
-        << QStringList{"\u00A0: La clef demandée est introuvable sur l'ordinateur ! (et 1 autre)"};
-    QTest::newRow("-4 in a burst")
-        << int(server::DeviceEvent::Outcome::NotSelected) << QByteArray("beta.126.KEY") << kAddress
-        << 31
-        << QStringList{
-               "\u00A0: pas la clef choisie\u202F; scannez de nouveau le code. (et 30 autres)"};
+    QTest::addColumn<bool>("keyChosen");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QByteArray>("sent"); // the reply's body, which the phone still gets as it was
+    const QString v6 = QStringLiteral("fd38:5560:2948:7310:4806:9520:8836:2057");
+    QTest::newRow("burst of 30 from a full IPv6 address")
+        << int(Outcome::NotSelected) << QByteArray("beta.126.key") << v6 << 30 << true
+        << "\u2068fd38:…:8836:2057\u2069\u00A0: pas la clef choisie\u202F; scannez de nouveau le "
+           "code (+29)."
+        << QByteArray();
+    QTest::newRow("refused public IPv4 address in a burst")
+        << int(Outcome::Refused) << QByteArray() << "93.184.216.34" << 8 << true
+        << "Appareil \u206893.184.216.34\u2069 refusé\u00A0: il doit être sur le réseau de ce PC "
+           "(et 7 autres)."
+        << QByteArray();
+    QTest::newRow("255-byte key name sent to a full IPv6 address")
+        << int(Outcome::KeySent) << "<b>" + QByteArray(244, 'W') + ".126.key" << v6 << 2 << true
+        << "Clef «\u202F\u2068<b>…key\u2069\u202F» envoyée à \u2068" + v6 + "\u2069 (+1)."
+        << QByteArray();
+    QTest::newRow("flood from 150 addresses")
+        << int(Outcome::NotFound) << QByteArray("x.126.key") << v6 << 150 << true
+        << "\u2068fd38:…:8836:2057\u2069\u00A0: La clef demandée est introuvable sur l'ordinateur "
+           "(+149)\u202F!"
+        << expected::kNotFound;
+    QTest::newRow("right-to-left override in the name")
+        << int(Outcome::KeySent)
+        << QByteArray("evil\xe2\x80\xae"
+                      "abc.126.key")
+        << "10.78.0.3" << 1 << true
+        << "10:43:10 – Clef «\u202F\u2068evil\uFFFDabc.126.key\u2069\u202F» envoyée à "
+           "\u206810.78.0.3\u2069."
+        << QByteArray();
+    QTest::newRow("line feed in the name")
+        << int(Outcome::KeySent) << QByteArray("two\nlines.126.key") << "10.78.0.3" << 1 << true
+        << "10:43:10 – Clef «\u202F\u2068two\uFFFDlines.126.key\u2069\u202F» envoyée à "
+           "\u206810.78.0.3\u2069."
+        << QByteArray();
+    QTest::newRow("tab in the name")
+        << int(Outcome::KeySent) << QByteArray("a\tb.126.key") << "10.78.0.3" << 1 << true
+        << "10:43:10 – Clef «\u202F\u2068a\uFFFDb.126.key\u2069\u202F» envoyée à "
+           "\u206810.78.0.3\u2069."
+        << QByteArray();
+    QTest::newRow("a name made only of controls: SOH, ESC, DEL, NEL, LS, RLO")
+        << int(Outcome::KeySent) << QByteArray("\x01\x1b\x7f\xc2\x85\xe2\x80\xa8\xe2\x80\xae")
+        << "10.78.0.3" << 1 << true
+        << "10:43:10 – Clef «\u202F\u2068" + QString(6, QChar(0xFFFD)) +
+               "\u2069\u202F» envoyée à \u206810.78.0.3\u2069."
+        << QByteArray();
+    QTest::newRow("a request reaching an empty key list")
+        << int(Outcome::NotSelected) << QByteArray("alpha.126.key") << "10.78.0.3" << 1 << false
+        << "10:43:10 – \u206810.78.0.3\u2069\u00A0: aucune clef n'est choisie dans le programme."
+        << QByteArray();
+    QTest::newRow("-3, set as French is printed")
+        << int(Outcome::NoKey) << QByteArray() << "10.78.0.3" << 1 << true
+        << "10:43:10 – \u206810.78.0.3\u2069\u00A0: Aucune clef demandée\u202F!"
+        << expected::kNoKey;
 }
 
-// Whatever the length of what a device sent, the line keeps the words that say what happened
-// and shows the device's text as text; the whole line is in the tooltip and the accessible name.
-void TestWindow::statusLineShortensNamesOnly() {
+// Whatever a device sent, the line keeps the words that say what happened and its address, in
+// the order they are written, and shows the device's text as text; the time, read on the clock,
+// the whole line and the phone's reply stay as they were.
+void TestWindow::statusLineKeeps() {
     QFETCH(int, outcome);
     QFETCH(QByteArray, keyName);
     QFETCH(QString, peer);
     QFETCH(int, reports);
-    QFETCH(QStringList, kept);
+    QFETCH(bool, keyChosen);
+    QFETCH(QString, shown);
+    QFETCH(QByteArray, sent);
     ManualClock clock;
     StatusLine line(100ms, clock);
     line.resize(486, 20);
-    for (int i = 0; i < reports; ++i)
-        line.report({server::DeviceEvent::Outcome(outcome), keyName, QHostAddress(peer)});
+    line.setKeyChosen(keyChosen);
+    clock.advance(1h + 2min + 3s);
+    for (int i = 1; i <= reports; ++i)
+        line.report({server::DeviceEvent::Outcome(outcome), keyName,
+                     i == reports ? QHostAddress(peer) : QHostAddress(quint32(0x0A000000 + i))});
     clock.advance(100ms);
-    QVERIFY(line.fontMetrics().horizontalAdvance(line.text()) <= 486);
-    for (const QString& words : kept)
-        QVERIFY2(line.text().contains(words), qPrintable(line.text()));
+    const QString text = line.text();
+    QCOMPARE(text, shown);
+    QVERIFY(line.fontMetrics().horizontalAdvance(text) <= 486);
+    QVERIFY2(line.fullText().startsWith(QStringLiteral("10:43:10 – ")),
+             qPrintable(line.fullText()));
     QCOMPARE(line.textFormat(), Qt::PlainText);
-    QCOMPARE(line.toolTip().isEmpty(), line.text() == line.fullText());
-    if (!line.toolTip().isEmpty())
-        // Read back as rich text, whose plain form has ordinary spaces only.
-        QCOMPARE(
-            QTextDocumentFragment::fromHtml(line.toolTip()).toPlainText(),
-            QString(line.fullText()).replace(QChar(0x202F), QChar::Nbsp).replace(QChar::Nbsp, ' '));
+    QCOMPARE(line.toolTip(),
+             text == line.fullText() ? QString() : Qt::convertFromPlainText(line.fullText()));
+    if (!sent.isEmpty())
+        QCOMPARE(server::ReplyText::errorReply(server::DeviceEvent::Outcome(outcome)),
+                 expected::wire(sent));
+    // Laid out, the words after the first name or address run on from it at their own width:
+    // nothing inside it reordered them.
+    const int after = static_cast<int>(text.indexOf(QChar(0x2069))) + 1;
+    QTextLayout layout(text, line.font());
+    layout.beginLayout();
+    const QTextLine laid = layout.createLine();
+    layout.endLayout();
+    QCOMPARE(qRound(laid.cursorToX(static_cast<int>(text.size())) - laid.cursorToX(after)),
+             line.fontMetrics().horizontalAdvance(text.mid(after)));
 }
 
 // With an IPv4 address and a key name of 20 characters, every line the program writes fits.
@@ -515,13 +574,6 @@ void TestWindow::statusLinesFit() {
                        QAbstractSocket::UnknownSocketError})
         QVERIFY(fits([error](StatusLine& line) { line.reportStopped(error); }));
     QVERIFY(fits([](StatusLine& line) { line.reportPublicNetwork(true); }));
-
-    // Narrower than any line of the window: the key name keeps its two ends, the words stay.
-    StatusText text;
-    text.words("Clef ").keyName(QString(40, 'k') + "\U0001F511").words(" à ").address("fe80::1");
-    const QFontMetrics metrics(QApplication::font());
-    const QString shown = text.fitted(metrics, metrics.horizontalAdvance("Clef « k…🔑 » à f…1"));
-    QVERIFY2(shown.startsWith("Clef «\u202Fk…\U0001F511\u202F» à "), qPrintable(shown));
 }
 
 void TestWindow::publicNetworkHint_data() {

@@ -9,6 +9,8 @@
 class ManualClock final : public runtime::Clock {
 public:
     TimePoint now() const override { return m_now; }
+    /// 2026-01-05 09:41:07 local time when the clock is made, moved on with now().
+    QDateTime localNow() const override;
 
     /// Moves the time on by `step`, firing each timer as its time comes, in the order of their
     /// times (of equal times, in the order they were set), with now() at that time.
@@ -23,7 +25,8 @@ protected:
 
 private:
     // Well away from zero, so that "long ago" is still a valid time point.
-    TimePoint m_now = TimePoint{} + std::chrono::hours(24);
+    static constexpr TimePoint kStart = TimePoint{} + std::chrono::hours(24);
+    TimePoint m_now = kStart;
     quint64 m_sequence = 0;
     std::map<std::pair<TimePoint, quint64>, runtime::Timer*> m_due;
 };
