@@ -3,11 +3,6 @@
 
 #include <iterator>
 
-QDateTime ManualClock::localNow() const {
-    const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(m_now - kStart);
-    return QDateTime(QDate(2026, 1, 5), QTime(9, 41, 7)).addMSecs(since.count());
-}
-
 void ManualClock::advance(std::chrono::milliseconds step) {
     const TimePoint until = m_now + step;
     while (!m_due.empty() && m_due.begin()->first.first <= until) {

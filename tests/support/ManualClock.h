@@ -10,7 +10,10 @@ class ManualClock final : public runtime::Clock {
 public:
     TimePoint now() const override { return m_now; }
     /// 2026-01-05 09:41:07 local time when the clock is made, moved on with now().
-    QDateTime localNow() const override;
+    QDateTime localNow() const override {
+        return QDateTime(QDate(2026, 1, 5), QTime(9, 41, 7))
+            .addMSecs((m_now - kStart) / std::chrono::milliseconds(1));
+    }
 
     /// Moves the time on by `step`, firing each timer as its time comes, in the order of their
     /// times (of equal times, in the order they were set), with now() at that time.
