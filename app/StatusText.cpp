@@ -59,7 +59,7 @@ QString visible(QString name) {
             const int kept = static_cast<int>(std::distance(isolate, open.rend())) - 1;
             for (int at = kept + 1; at < static_cast<int>(open.size()); ++at)
                 name[open.at(at)] = kReplacement;
-            open.resize(kept);
+            open.erase(open.begin() + kept, open.end());
         }
     }
     for (const int at : open)
@@ -70,14 +70,14 @@ QString visible(QString name) {
 // An IPv6 address kept to its first group and its last two, which still tell two devices of one
 // network apart; an IPv4 address, or one that is shorter whole, as it is.
 QString keptAddress(const QHostAddress& address) {
-    const QString whole = address.toString();
+    QString whole = address.toString();
     if (address.protocol() != QAbstractSocket::IPv6Protocol)
         return whole;
     const Q_IPV6ADDR bytes = address.toIPv6Address();
     const auto group = [&bytes](int index) {
         return QString::number(bytes[2 * index] * 256 + bytes[2 * index + 1], 16);
     };
-    const QString kept = group(0) + QStringLiteral(":…:") + group(6) + QLatin1Char(':') + group(7);
+    QString kept = group(0) + QStringLiteral(":…:") + group(6) + QLatin1Char(':') + group(7);
     return kept.size() < whole.size() ? kept : whole;
 }
 
@@ -134,7 +134,7 @@ QString StatusText::whole() const {
 QString StatusText::fitted(const QFontMetrics& metrics, int width) const {
     const int steps = static_cast<int>(std::size(kGiveUpOrder));
     for (int step = 0; step <= steps; ++step) {
-        const QString line = givenUp(metrics, width, step);
+        QString line = givenUp(metrics, width, step);
         if (metrics.horizontalAdvance(line) <= width)
             return line;
     }
