@@ -28,6 +28,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <QTextLayout>
 #include <QTimer>
 #include <QWindow>
