@@ -132,8 +132,10 @@ QString StatusText::whole() const {
 }
 
 QString StatusText::fitted(const QFontMetrics& metrics, int width) const {
+    // A key name given up keeps all the room it needs, so a line that fits whole comes out whole
+    // from the first step; the last step is the cut below, which leaves a line that fits as it is.
     const int steps = static_cast<int>(std::size(kGiveUpOrder));
-    for (int step = 0; step <= steps; ++step) {
+    for (int step = 1; step < steps; ++step) {
         QString line = givenUp(metrics, width, step);
         if (metrics.horizontalAdvance(line) <= width)
             return line;
@@ -148,24 +150,24 @@ QString StatusText::givenUp(const QFontMetrics& metrics, int width, int steps) c
     const auto* const end = std::begin(kGiveUpOrder) + steps;
     const auto isGivenUp = [&](Kind kind) { return std::find(kGiveUpOrder, end, kind) != end; };
     QStringList texts;
-    QList<int> names;
+    int nameAt = -1;
     int room = width;
     for (const Piece& piece : m_pieces) {
         if (piece.kind == Kind::KeyName && isGivenUp(piece.kind)) {
-            names.append(static_cast<int>(texts.size()));
+            nameAt = static_cast<int>(texts.size());
             texts.append(QString());
             continue;
         }
         texts.append(placed(piece.kind, isGivenUp(piece.kind) ? piece.given : piece.text));
         room -= metrics.horizontalAdvance(texts.last());
     }
-    const int share = names.isEmpty() ? 0 : std::max(room / static_cast<int>(names.size()), 0);
-    for (const int index : names) {
-        const Piece& name = m_pieces.at(index);
-        QString text = metrics.elidedText(name.text, Qt::ElideMiddle, share);
+    if (nameAt >= 0) {
+        const Piece& name = m_pieces.at(nameAt);
+        // No room at all elides to nothing, which the floor below replaces.
+        QString text = metrics.elidedText(name.text, Qt::ElideMiddle, room);
         if (metrics.horizontalAdvance(text) < metrics.horizontalAdvance(name.given))
             text = name.given;
-        texts[index] = placed(Kind::KeyName, text);
+        texts[nameAt] = placed(Kind::KeyName, text);
     }
     return texts.join(QString());
 }

@@ -16,9 +16,9 @@ public:
     StatusText& stamp(const QTime& at);
     /// Words that say what happened; never shortened.
     StatusText& words(const QString& text);
-    /// A key name between « and »; shortened in the middle first, never below its first and last
-    /// characters. Each control character in it (C0, C1, line and paragraph separators, a
-    /// directional control without its partner) shows as one U+FFFD.
+    /// The key name, between « and »; a line has one at most. Shortened in the middle first, never
+    /// below its first and last characters. Each control character in it (C0, C1, line and
+    /// paragraph separators, a directional control without its partner) shows as one U+FFFD.
     StatusText& keyName(const QString& name);
     /// A device's address; given up last: an IPv4 address never, an IPv6 address down to its
     /// first group and its last two.

@@ -457,7 +457,7 @@ void TestWindow::statusLineKeeps_data() {
     QTest::addColumn<QString>("shown");
     const QString v6 = QStringLiteral("fd38:5560:2948:7310:4806:9520:8836:2057");
     const QString sent = QStringLiteral("10:43:10 – Clef «\u202F\u2068%1\u2069\u202F» envoyée à "
-                                        "\u206810.78.0.3\u2069.");
+                                        "\u206810.78.0.3\u2069 (et 1 autre).");
     QTest::newRow("burst of 30 from a full IPv6 address")
         << int(Outcome::NotSelected) << QByteArray("beta.126.key") << v6 << 30
         << "\u2068fd38:…:8836:2057\u2069\u00A0: pas la clef choisie\u202F; scannez de nouveau le "
@@ -473,17 +473,19 @@ void TestWindow::statusLineKeeps_data() {
         << int(Outcome::NotFound) << QByteArray("x.126.key") << v6 << 150
         << "\u2068fd38:…:8836:2057\u2069\u00A0: La clef demandée est introuvable sur l'ordinateur "
            "(+149)\u202F!";
-    QTest::newRow("right-to-left override in the name")
-        << int(Outcome::KeySent) << QByteArray("evil\u202Eabc.126.key") << "10.78.0.3" << 1
-        << sent.arg("evil\uFFFDabc.126.key");
+    QTest::newRow("right-to-left override in a long name, which alone gives way")
+        << int(Outcome::KeySent) << "evil\u202E" + QByteArray(60, 'a') + ".126.key"
+        << "10.78.0.3" << 2 << sent.arg("evil\uFFFDaaaaaa…aaa.126.key");
     QTest::newRow("line feed in the name")
-        << int(Outcome::KeySent) << QByteArray("two\nlines.126.key") << "10.78.0.3" << 1
+        << int(Outcome::KeySent) << QByteArray("two\nlines.126.key") << "10.78.0.3" << 2
         << sent.arg("two\uFFFDlines.126.key");
     QTest::newRow("tab in the name") << int(Outcome::KeySent) << QByteArray("a\tb.126.key")
-                                     << "10.78.0.3" << 1 << sent.arg("a\uFFFDb.126.key");
-    QTest::newRow("a name made only of controls: SOH, ESC, DEL, NEL, LS, RLO")
-        << int(Outcome::KeySent) << QByteArray("\x01\x1b\x7f\u0085\u2028\u202E") << "10.78.0.3" << 1
-        << sent.arg(QString(6, QChar(0xFFFD)));
+                                     << "10.78.0.3" << 2 << sent.arg("a\uFFFDb.126.key");
+    QTest::newRow("a name made only of controls, the pairs that close inside it kept")
+        << int(Outcome::KeySent)
+        << QByteArray("\x01\x1b\x7f\u009F\u2028\u2066\u202E\u2069\u2069\u202A\u202C\u202C")
+        << "10.78.0.3" << 2
+        << sent.arg(QString(5, QChar(0xFFFD)) + "\u2066\uFFFD\u2069\uFFFD\u202A\u202C\uFFFD");
 }
 
 // Whatever a device sent, the line keeps its words and address in their order, as plain text;
@@ -509,8 +511,7 @@ void TestWindow::statusLineKeeps() {
     QCOMPARE(line.textFormat(), Qt::PlainText);
     QCOMPARE(line.toolTip(),
              text == line.fullText() ? QString() : Qt::convertFromPlainText(line.fullText()));
-    // Laid out, the words after the first name or address run on from it at their own width:
-    // nothing inside it reordered them.
+    // Nothing in a name reorders the words after it: laid out, they take their own width.
     const int after = static_cast<int>(text.indexOf(QChar(0x2069))) + 1;
     QTextLayout layout(text, line.font());
     layout.beginLayout();
