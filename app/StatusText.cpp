@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
 
 namespace {
 
@@ -150,7 +151,7 @@ QString StatusText::givenUp(const QFontMetrics& metrics, int width, int steps) c
     const auto* const end = std::begin(kGiveUpOrder) + steps;
     const auto isGivenUp = [&](Kind kind) { return std::find(kGiveUpOrder, end, kind) != end; };
     QStringList texts;
-    int nameAt = -1;
+    std::optional<int> nameAt;
     int room = width;
     for (const Piece& piece : m_pieces) {
         if (piece.kind == Kind::KeyName && isGivenUp(piece.kind)) {
@@ -161,13 +162,13 @@ QString StatusText::givenUp(const QFontMetrics& metrics, int width, int steps) c
         texts.append(placed(piece.kind, isGivenUp(piece.kind) ? piece.given : piece.text));
         room -= metrics.horizontalAdvance(texts.last());
     }
-    if (nameAt >= 0) {
-        const Piece& name = m_pieces.at(nameAt);
+    if (nameAt) {
+        const Piece& name = m_pieces.at(*nameAt);
         // No room at all elides to nothing, which the floor below replaces.
         QString text = metrics.elidedText(name.text, Qt::ElideMiddle, room);
         if (metrics.horizontalAdvance(text) < metrics.horizontalAdvance(name.given))
             text = name.given;
-        texts[nameAt] = placed(Kind::KeyName, text);
+        texts[*nameAt] = placed(Kind::KeyName, text);
     }
     return texts.join(QString());
 }

@@ -9,10 +9,10 @@
 class ManualClock final : public runtime::Clock {
 public:
     TimePoint now() const override { return m_now; }
-    /// 2026-01-05 09:41:07 local time when the clock is made, moved on with now().
+    /// 2026-01-05 09:41:07 local time when made (a day after its zero), moved on with now().
     QDateTime localNow() const override {
-        return QDateTime(QDate(2026, 1, 5), QTime(9, 41, 7))
-            .addMSecs((m_now - kStart) / std::chrono::milliseconds(1));
+        return QDateTime(QDate(2026, 1, 4), QTime(9, 41, 7))
+            .addMSecs((m_now - TimePoint{}) / std::chrono::milliseconds(1));
     }
 
     /// Moves the time on by `step`, firing each timer as its time comes, in the order of their
@@ -28,8 +28,7 @@ protected:
 
 private:
     // Well away from zero, so that "long ago" is still a valid time point.
-    static constexpr TimePoint kStart = TimePoint{} + std::chrono::hours(24);
-    TimePoint m_now = kStart;
+    TimePoint m_now = TimePoint{} + std::chrono::hours(24);
     quint64 m_sequence = 0;
     std::map<std::pair<TimePoint, quint64>, runtime::Timer*> m_due;
 };
