@@ -10,9 +10,9 @@ namespace {
 QString inUse() {
     return QStringLiteral(
                "Le port %1 est déjà utilisé, très probablement par une autre copie de ce "
-               "programme restée ouverte (voyez la barre des tâches). Fermez toutes les copies, "
-               "puis relancez-en une seule. Tant que ce message apparaît, votre téléphone ou "
-               "tablette ne peut pas récupérer la clef.")
+               "programme restée ouverte (voyez la barre des tâches). Cette copie-ci n'enverra "
+               "aucune clef à votre téléphone ou tablette, même une fois ce message fermé\u00A0: "
+               "fermez toutes les copies du programme, puis relancez-en une seule.")
         .arg(server::HTTPServer::kPort);
 }
 
@@ -20,7 +20,7 @@ QString inUse() {
 // ranges at start-up) or onto a port another program holds exclusively fails with access denied.
 QString reserved() {
     return QStringLiteral(
-               "Windows refuse l'accès au port %1 : il fait sans doute partie d'une plage "
+               "Windows refuse l'accès au port %1\u00A0: il fait sans doute partie d'une plage "
                "réservée par le système, souvent pour ses fonctions de virtualisation (Hyper-V, "
                "WSL, Docker).\n\nPour le vérifier, tapez dans une invite de commandes\u00A0:\n"
                "netsh interface ipv4 show excludedportrange protocol=tcp\n\n"

@@ -25,16 +25,17 @@ QAccessibleInterface* accessibleStatusLine(const QString& className, QObject* ob
     return new QAccessibleWidget(line, QAccessible::StatusBar);
 }
 
-// Why no device can be served, in the user's terms; the message box gives the error's number.
+// Why no device can be served, in the user's terms, without its full stop; the message box gives
+// the error's number.
 QString stopReason(QAbstractSocket::SocketError error) {
     const QString port = QString::number(server::HTTPServer::kPort);
     switch (error) {
     case QAbstractSocket::AddressInUseError:
-        return QStringLiteral("port %1 déjà pris (autre copie ouverte\u202F?).").arg(port);
+        return QStringLiteral("port %1 déjà pris (autre copie ouverte\u202F?)").arg(port);
     case QAbstractSocket::SocketAccessError:
-        return QStringLiteral("Windows refuse l'accès au port %1.").arg(port);
+        return QStringLiteral("Windows refuse l'accès au port %1").arg(port);
     default:
-        return QStringLiteral("erreur réseau n°\u00A0%1.").arg(QString::number(error));
+        return QStringLiteral("erreur réseau n°\u00A0%1").arg(QString::number(error));
     }
 }
 
@@ -42,6 +43,7 @@ QString stopReason(QAbstractSocket::SocketError error) {
 
 StatusLine::StatusLine(std::chrono::milliseconds interval, runtime::Clock& clock, QWidget* parent)
     : QLabel(parent)
+    , m_clock(clock)
     , m_updates(
           interval, [this](int others) { show(others); }, clock) {
     static const bool accessible = [] {
@@ -59,13 +61,13 @@ StatusLine::StatusLine(std::chrono::milliseconds interval, runtime::Clock& clock
 void StatusLine::report(const server::DeviceEvent& event) {
     m_latest = event;
     m_stoppedBy.reset();
-    m_latestAt = QTime::currentTime();
+    m_latestAt = m_clock.localNow().time();
     m_updates.post();
 }
 
 void StatusLine::reportStopped(QAbstractSocket::SocketError error) {
     m_stoppedBy = error;
-    m_latestAt = QTime::currentTime();
+    m_latestAt = m_clock.localNow().time();
     m_updates.post();
 }
 
@@ -78,49 +80,61 @@ void StatusLine::reportPublicNetwork(bool isPublic) {
     m_showsHint = isPublic;
 }
 
-// Each line fits the line's width with an IPv4 address and a key name of up to 20 characters;
-// longer ones have their names shortened on screen, never for assistive technology.
-StatusText StatusLine::describeLatest() const {
+// Each line fits the line's width whole with an IPv4 address and a key name of up to 20
+// characters; longer ones give up pieces on screen, never for assistive technology. A count goes
+// inside the sentence, before its closing mark.
+StatusText StatusLine::describeLatest(int others) const {
     StatusText line;
-    line.words(m_latestAt.toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" – "));
+    line.stamp(m_latestAt);
     if (m_stoppedBy)
-        return line.words(QStringLiteral("Aucun appareil servi\u00A0: ") +
-                          stopReason(*m_stoppedBy));
-    const QString peer = m_latest.peer.toString();
-    // The key name exactly as the device sent it; nothing in it is decoded.
-    const QString keyName = QString::fromUtf8(m_latest.keyName);
+        return line.words(QStringLiteral("Aucun appareil servi\u00A0: ") + stopReason(*m_stoppedBy))
+            .count(others)
+            .words(QStringLiteral("."));
     switch (m_latest.outcome) {
     case Outcome::KeySent:
+        // The key name exactly as the device sent it; nothing in it is decoded.
         return line.words(QStringLiteral("Clef "))
-            .keyName(keyName)
+            .keyName(QString::fromUtf8(m_latest.keyName))
             .words(QStringLiteral(" envoyée à "))
-            .address(peer)
+            .address(m_latest.peer)
+            .count(others)
             .words(QStringLiteral("."));
     case Outcome::NotSelected:
-        // Most likely a code scanned before the selection changed.
-        return line.address(peer).words(
-            QStringLiteral("\u00A0: pas la clef choisie\u202F; scannez de nouveau le code."));
+        // With a key on screen, most likely a code scanned before the selection changed.
+        return line.address(m_latest.peer)
+            .words(m_keyChosen
+                       ? QStringLiteral(
+                             "\u00A0: pas la clef choisie\u202F; scannez de nouveau le code")
+                       : QStringLiteral("\u00A0: aucune clef n'est choisie dans le programme"))
+            .count(others)
+            .words(QStringLiteral("."));
     case Outcome::Refused:
         return line.words(QStringLiteral("Appareil "))
-            .address(peer)
-            .words(QStringLiteral(" refusé\u00A0: il doit être sur le réseau de ce PC."));
+            .address(m_latest.peer)
+            .words(QStringLiteral(" refusé\u00A0: il doit être sur le réseau de ce PC"))
+            .count(others)
+            .words(QStringLiteral("."));
     default:
         break;
     }
-    // Every other reply is an error the device was told in these very words.
+    // Every other reply is an error the device was told in these very words, set here as French
+    // is printed: the reply itself keeps its plain space for the phone.
     // (The reply's number would make the longest of them too wide for the line.)
-    return line.address(peer).words(QStringLiteral("\u00A0: ") +
-                                    server::ReplyText::errorWords(m_latest.outcome));
+    QString words = server::ReplyText::errorWords(m_latest.outcome);
+    QString mark;
+    if (words.endsWith(QLatin1String(" !"))) {
+        words.chop(2);
+        mark = QStringLiteral("\u202F!");
+    }
+    return line.address(m_latest.peer)
+        .words(QStringLiteral("\u00A0: ") + words)
+        .count(others)
+        .words(mark);
 }
 
 void StatusLine::show(int others) {
     m_showsHint = false;
-    StatusText line = describeLatest();
-    if (others == 1)
-        line.words(QStringLiteral(" (et 1 autre)"));
-    else if (others > 1)
-        line.words(QStringLiteral(" (et %1 autres)").arg(others));
-    display(line);
+    display(describeLatest(others));
 }
 
 void StatusLine::display(const StatusText& line) {

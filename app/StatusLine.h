@@ -19,7 +19,8 @@ class StatusLine : public QLabel {
 
 public:
     /// Says that the program is waiting for the phone. The line changes at most once per
-    /// `interval` (on `clock`), so that a flood cannot drive the window.
+    /// `interval` (on `clock`), so that a flood cannot drive the window; its times are read on
+    /// `clock` too.
     explicit StatusLine(std::chrono::milliseconds interval,
                         runtime::Clock& clock = runtime::Clock::system(),
                         QWidget* parent = nullptr);
@@ -37,6 +38,10 @@ public:
     /// the waiting line.
     void reportPublicNetwork(bool isPublic);
 
+    /// Whether the window lists a key to choose. A request that reaches an empty list is told
+    /// that no key is chosen, since no code is on screen to scan again. True until said.
+    void setKeyChosen(bool chosen) { m_keyChosen = chosen; }
+
     /// The whole of what the line says, as assistive technology reads it; the text shown is
     /// shortened to the line's width when it does not fit.
     QString fullText() const { return accessibleName(); }
@@ -49,12 +54,14 @@ signals:
 private:
     void show(int others);
     void display(const StatusText& line);
-    StatusText describeLatest() const;
+    StatusText describeLatest(int others) const;
 
+    runtime::Clock& m_clock;
     Coalescer m_updates;
     server::DeviceEvent m_latest;
     std::optional<QAbstractSocket::SocketError> m_stoppedBy;
     QTime m_latestAt;
+    bool m_keyChosen = true;
     /// The line shows the public-network hint.
     bool m_showsHint = false;
 };

@@ -237,6 +237,7 @@ void Window1::Event_Open() {
     checkNetworkCategory();
 
     initmenu();
+    status()->setKeyChosen(PopupMenu1()->count() > 0);
     // The rows never change, so without one there is no code to keep current.
     if (PopupMenu1()->count() > 0)
         m_addressWatch->start();

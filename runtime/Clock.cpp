@@ -13,6 +13,7 @@ namespace {
 class SystemClock final : public Clock {
 public:
     TimePoint now() const override { return std::chrono::steady_clock::now(); }
+    QDateTime localNow() const override { return QDateTime::currentDateTime(); }
 
 protected:
     void arm(Timer& timer, std::chrono::milliseconds after) override {

@@ -2,6 +2,7 @@
 // the product, a clock moved by hand in tests, so that no unit test waits for real time to pass.
 #pragma once
 
+#include <QDateTime>
 #include <QtGlobal>
 
 #include <chrono>
@@ -24,6 +25,9 @@ public:
 
     virtual ~Clock() = default;
     virtual TimePoint now() const = 0;
+    /// The local date and time, as the user reads it on the computer's clock: only for showing,
+    /// never for deadlines, since it jumps when the clock is set.
+    virtual QDateTime localNow() const = 0;
 
 protected:
     friend class Timer;

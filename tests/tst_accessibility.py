@@ -74,7 +74,7 @@ try:
     with socket.create_connection(("127.0.0.1", 10999)) as phone:
         phone.sendall(f"GET /{key} HTTP/1.1\r\n\r\n".encode())
         check(b"".join(iter(lambda: phone.recv(65536), b"")).endswith(b"k</D>"), "no key")
-    sent = f"Clef «\u202f{key}\u202f» envoyée à 127.0.0.1."
+    sent = f"Clef «\u202f\u2068{key}\u2069\u202f» envoyée à \u2068127.0.0.1\u2069."
     poll(lambda: any(name.endswith(sent) for name in names), "no announcement of " + sent)
     with open(sys.argv[2], "w") as out:
         out.writelines("%s[%s] %r %r%s\n" % ("  " * depth, n.getRoleName(), n.name, n.description,

@@ -10,14 +10,21 @@ ensure_packages "${packages[@]}"
 build release
 
 program="$ROOT/build/release/linux/app/Zorvik_QRCode"
+# Where the program looks: the Documents folder as Qt finds it (the desktop's XDG_DOCUMENTS_DIR,
+# by default $HOME/Documents), then these three levels, letter case as written.
+documents=$(sed -n 's/^XDG_DOCUMENTS_DIR="\(.*\)"$/\1/p' \
+    "${XDG_CONFIG_HOME:-$HOME/.config}/user-dirs.dirs" 2>/dev/null | head -n 1 || true)
+documents=${documents/#\$HOME/$HOME}
+keys="${documents:-$HOME/Documents}/KELVANOR2/Clefs2"
 if [[ -n "${DISPLAY:-}" ]]; then
+    echo "Starting $program (key server on port 10999); it looks for keys in $keys."
     exec "$program"
 fi
 
 display=$(free_display)
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
-echo "No display found: running the window inside a virtual X server (Xvfb) on :$display."
-echo "The key server listens on port 10999; stop the program with Ctrl+C."
+echo "No display: starting $program in a virtual X server (Xvfb :$display), key server on" \
+    "port 10999, Ctrl+C stops it; it looks for keys in $keys."
 Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null || true' EXIT
