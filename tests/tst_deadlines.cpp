@@ -1,5 +1,4 @@
-// Which deadline of a connection applies, and when, as the connection's life goes on: on a clock
-// the test moves.
+// Which deadline of a connection applies, and when, as its life goes on: on a clock the test moves.
 #include "server/Deadlines.h"
 #include "support/ManualClock.h"
 
@@ -18,32 +17,21 @@ private slots:
 
 void TestDeadlines::due_data() {
     QTest::addColumn<int>("timeoutMs");
-    // From the accept: "+MS" moves the clock; "get"; "send TAKEN UNSENT"; "linger"; "deliver".
+    // From the accept: "+MS" moves the clock; "get"; "send:TAKEN:UNSENT"; "linger"; "deliver".
     QTest::addColumn<QString>("script");
     QTest::addColumn<QString>("due"); // "none", or "KIND MS" counted from the accept
-    QTest::newRow("the request line, from the accept") << 10'000 << "+3000"
-                                                       << "line 10000";
-    QTest::newRow("a GET ends the request line's time") << 10'000 << "+3000 get"
-                                                        << "none";
-    QTest::newRow("a reply waiting in Qt: from its first write") << 10'000 << "+1000 get send 0 500"
-                                                                 << "send 11000";
-    QTest::newRow("bytes the system took move it") << 10'000 << "get send 0 500 +2000 send 100 400"
-                                                   << "send 12000";
-    QTest::newRow("a write the system took nothing of does not")
-        << 10'000 << "get send 0 500 +2000 send 0 900"
-        << "send 10000";
-    QTest::newRow("everything taken: none") << 10'000 << "get send 0 500 +2000 send 500 0"
-                                            << "none";
-    QTest::newRow("a new wait starts anew")
-        << 10'000 << "get send 0 500 +2000 send 500 0 +1000 send 0 300"
-        << "send 13000";
-    QTest::newRow("the linger, shorter than the timeout") << 10'000 << "get send 0 500 +4000 linger"
-                                                          << "linger 9000";
-    QTest::newRow("the linger, never longer than the timeout") << 3'000 << "get +1000 linger"
-                                                               << "linger 4000";
-    QTest::newRow("a reply still delivered: the timeout from then")
-        << 10'000 << "get +1000 linger +3000 deliver"
-        << "linger 14000";
+    // clang-format off
+    QTest::newRow("the request line, from the accept") << 10'000 << "+3000" << "line 10000";
+    QTest::newRow("a GET ends the request line's time") << 10'000 << "+3000 get" << "none";
+    QTest::newRow("a reply waiting in Qt: from its first write") << 10'000 << "+1000 get send:0:500" << "send 11000";
+    QTest::newRow("bytes the system took move it") << 10'000 << "get send:0:500 +2000 send:100:400" << "send 12000";
+    QTest::newRow("a write the system took nothing of does not") << 10'000 << "get send:0:500 +2000 send:0:900" << "send 10000";
+    QTest::newRow("everything taken: none") << 10'000 << "get send:0:500 +2000 send:500:0" << "none";
+    QTest::newRow("a new wait starts anew") << 10'000 << "get send:0:500 +2000 send:500:0 +1000 send:0:300" << "send 13000";
+    QTest::newRow("the linger, shorter than the timeout") << 10'000 << "get send:0:500 +4000 linger" << "linger 9000";
+    QTest::newRow("the linger, never longer than the timeout") << 3'000 << "get +1000 linger" << "linger 4000";
+    QTest::newRow("a reply still delivered: the timeout from then") << 10'000 << "get +1000 linger +3000 deliver" << "linger 14000";
+    // clang-format on
 }
 
 void TestDeadlines::due() {
@@ -54,9 +42,8 @@ void TestDeadlines::due() {
     const auto start = clock.now();
     Deadlines deadlines(std::chrono::milliseconds(timeoutMs), 5000ms);
     deadlines.accepted(start);
-    const QStringList words = script.split(QLatin1Char(' '));
-    for (qsizetype i = 0; i < words.size(); ++i) {
-        const QString& word = words.at(i);
+    for (const QString& word : script.split(QLatin1Char(' '))) {
+        const QStringList send = word.split(QLatin1Char(':'));
         if (word.startsWith(QLatin1Char('+')))
             clock.advance(std::chrono::milliseconds(word.mid(1).toInt()));
         else if (word == QLatin1String("get"))
@@ -65,15 +52,11 @@ void TestDeadlines::due() {
             deadlines.lingering(clock.now());
         else if (word == QLatin1String("deliver"))
             deadlines.delivering(clock.now());
-        else if (word == QLatin1String("send")) {
-            deadlines.sending(clock.now(), words.at(i + 1).toLongLong(),
-                              words.at(i + 2).toLongLong());
-            i += 2;
-        }
+        else
+            deadlines.sending(clock.now(), send.at(1).toLongLong(), send.at(2).toLongLong());
     }
     const Deadlines::Due got = deadlines.due();
-    const char* const kinds[] = {"none", "line", "send", "linger"};
-    const QString kind = QLatin1String(kinds[static_cast<int>(got.kind)]);
+    const QString kind = QStringList{"none", "line", "send", "linger"}.at(int(got.kind));
     const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(got.at - start);
     QCOMPARE(got.kind == Deadlines::Kind::None ? kind : kind + ' ' + QString::number(at.count()),
              due);
