@@ -5,6 +5,10 @@
 #include "server/ReplyText.h"
 #include "server/RequestHandler.h"
 
+#include <QByteArray>
+
+#include <optional>
+
 /// RequestHandler::decide(), then a key's file read and put in its reply by ReplyText; nothing
 /// for a request that is not a GET.
 inline std::optional<QByteArray> decidedReply(const server::RequestHandler& handler,
