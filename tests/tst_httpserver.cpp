@@ -217,8 +217,7 @@ void TestHttpServer::lingeringConnectionGivesWay_data() {
     QTest::newRow("its reply still in the system: it is replying") << false;
 }
 
-// A connection lingering after its reply is the first to give its place away, and it goes at
-// once; not while the system still holds its reply, within the reply's first second.
+// A lingering connection is the first to give way, but not while the system holds its reply.
 void TestHttpServer::lingeringConnectionGivesWay() {
     QFETCH(bool, delivered);
     m_fx->start({.idleTimeout = 10s, .maxConnections = 1, .reservedConnections = 0});

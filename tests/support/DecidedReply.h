@@ -5,8 +5,6 @@
 #include "server/ReplyText.h"
 #include "server/RequestHandler.h"
 
-#include <QByteArray>
-
 #include <optional>
 
 /// RequestHandler::decide(), then a key's file read and put in its reply by ReplyText; nothing
