@@ -65,7 +65,8 @@ public:
     /// first byte) and while bytes remain; nothing otherwise.
     static std::optional<qint64> paceOf(const ReplyProgress& progress, TimePoint now);
     /// Whether the reply cannot reach the client within kReplyBound of its first byte at the pace
-    /// it has moved so far, or has not within it, whatever trickles.
+    /// it has moved so far, or has not within it, whatever trickles; never before its pace can
+    /// be judged.
     static bool replyIsStuck(const ReplyProgress& progress, TimePoint now);
 
 private:

@@ -148,7 +148,8 @@ void HTTPConnection::finish(How how) {
 
 void HTTPConnection::startLinger() {
     if (!endSending()) {
-        finish(How::Reset);
+        // The connection is gone already.
+        on(Event::Reset);
         return;
     }
     m_lingerSince = m_clock.now();

@@ -23,7 +23,7 @@ void TestDeadlines::due_data() {
     QTest::newRow("the request line, from the accept") << 10'000 << "+3000" << "line 10000";
     QTest::newRow("a GET ends the request line's time") << 10'000 << "+3000 get" << "none";
     QTest::newRow("a reply waiting in Qt: from its first write") << 10'000 << "+1000 get send:0:500" << "send 11000";
-    QTest::newRow("bytes the system took move it") << 10'000 << "get send:0:500 +2000 send:100:400" << "send 12000";
+    QTest::newRow("bytes the system took move it") << 10'000 << "get send:0:500 +2000 send:499:1" << "send 12000";
     QTest::newRow("a write the system took nothing of does not") << 10'000 << "get send:0:500 +2000 send:0:900" << "send 10000";
     QTest::newRow("a new wait starts anew") << 10'000 << "get send:0:500 +2000 send:500:0 +1000 send:0:300" << "send 13000";
     QTest::newRow("the linger, shorter than the timeout") << 10'000 << "get send:0:500 +4000 linger" << "linger 9000";
