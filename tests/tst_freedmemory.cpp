@@ -1,0 +1,52 @@
+// When the heap's free memory is given back: once it has grown enough, and not again for what a
+// release could not give back.
+#include "runtime/FreedMemory.h"
+#include "support/ManualClock.h"
+
+#include <QTest>
+
+class TestFreedMemory : public QObject {
+    Q_OBJECT
+
+private slots:
+    void releases_data();
+    void releases();
+};
+
+void TestFreedMemory::releases_data() {
+    // The free megabytes the heap holds at the start and at each look; what a release leaves.
+    QTest::addColumn<QList<int>>("looks");
+    QTest::addColumn<int>("left");
+    QTest::addColumn<int>("releases");
+    QTest::newRow("ordinary work") << QList<int>{1, 2, 3, 4} << 0 << 0;
+    QTest::newRow("a flood ends") << QList<int>{1, 2, 40, 0} << 0 << 1;
+    QTest::newRow("just enough") << QList<int>{1, 5} << 0 << 1;
+    QTest::newRow("what a release cannot give back starts none again")
+        << QList<int>{0, 40, 6, 6} << 6 << 1;
+    QTest::newRow("from the least seen since") << QList<int>{10, 2, 6} << 0 << 1;
+    QTest::newRow("a second flood after the first") << QList<int>{0, 40, 6, 40} << 6 << 2;
+}
+
+void TestFreedMemory::releases() {
+    QFETCH(QList<int>, looks);
+    QFETCH(int, left);
+    QFETCH(int, releases);
+    ManualClock clock;
+    std::size_t held = std::size_t(looks.takeFirst()) << 20;
+    int released = 0;
+    runtime::FreedMemory watch(
+        clock, nullptr, [&held] { return held; },
+        [&] {
+            ++released;
+            held = std::size_t(left) << 20;
+        },
+        runtime::FreedMemory::kInterval);
+    for (const int megabytes : looks) {
+        held = std::size_t(megabytes) << 20;
+        clock.advance(runtime::FreedMemory::kInterval);
+    }
+    QCOMPARE(released, releases);
+}
+
+QTEST_GUILESS_MAIN(TestFreedMemory)
+#include "tst_freedmemory.moc"
