@@ -527,9 +527,9 @@ def nudge():
     ok, latencies = phone_thread.result
     for s, _ in clients.values():
         s.close()
-    print(f"  {len(clients)} never-readers nudging every 5 s: kept {seconds_figures(list(kept.values()))}; "
-          f"{len(clients) - len(kept)} still kept at {limit:.0f} s; phone served {ok}/{TRIES}; "
-          f"{figures(latencies)}")
+    print(f"  {len(clients)} never-readers nudging every 5 s: {len(kept)} closed by the program, "
+          f"kept {seconds_figures(list(kept.values()))}; {len(clients) - len(kept)} still open "
+          f"at {limit:.0f} s; phone served {ok}/{TRIES}; {figures(latencies)}")
 
 
 def orphans():
@@ -571,9 +571,13 @@ def orphans():
           f"{figures(latencies)}")
 
 
+LATE_HEADER = float(os.environ.get("LATE_HEADER_MS", "300")) / 1000
+LATE_READ = float(os.environ.get("LATE_READ_MS", "200")) / 1000
+
+
 def linger_fetch(buffer):
-    """One fetch whose header comes 50 ms after its request line, read 200 ms later through a
-    receive buffer of `buffer` bytes: whether the whole key arrived within 3 s."""
+    """One fetch whose header comes LATE_HEADER_MS after its request line, read LATE_READ_MS
+    later through a receive buffer of `buffer` bytes: whether the whole key arrived within 3 s."""
     s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     if buffer:
         s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, buffer)
@@ -584,9 +588,9 @@ def linger_fetch(buffer):
         s.settimeout(DEADLINE)
         s.connect((HOST, PORT))
         s.sendall(f"GET /{KEY} HTTP/1.1\r\n".encode())
-        time.sleep(0.05)
+        time.sleep(LATE_HEADER)
         s.sendall(b"Host: x\r\n\r\n")
-        time.sleep(0.2)
+        time.sleep(LATE_READ)
         while True:
             s.settimeout(max(0.001, DEADLINE - (time.monotonic() - started)))
             chunk = s.recv(65536)
@@ -601,7 +605,7 @@ def linger_fetch(buffer):
 
 
 def linger():
-    """Replies that linger (the header 50 ms late, read 200 ms later) through receive buffers of
+    """Replies that linger (the header late, read later still) through receive buffers of
     LINGER_BUFFERS bytes, beside the flood of FLOOD_ADDRESSES unless FLOOD_PROCESSES is 0."""
     stop = multiprocessing.Event()
     flooded = multiprocessing.Value("q", 0)
