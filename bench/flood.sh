@@ -12,7 +12,9 @@
 #               flooder, two flooders); the phone
 #               waits 0, 10, 30 and 100 ms between its handshake and its GET;
 #   slowreaders 512 connections from 8 addresses and 64 from 64 more, each sending a GET every
-#               0.5 s for the largest key and reading it at 3 KB/s, then at 1 KB/s;
+#               0.5 s for the largest key and reading it through the smallest receive buffer
+#               (2,304 bytes) at 4.5 KB/s (the whole buffer every 0.5 s), 3 KB/s, then 1 KB/s
+#               (SLOW_RATES, in bytes a second);
 #   nudge       200 clients that never read a reply of the largest key and send a non-GET line
 #               every 5 s: how long the program keeps each;
 #   linger      replies whose header comes 50 ms after the request line, read 200 ms later, alone
@@ -151,9 +153,9 @@ fi
 if [[ $parts == *" slowreaders "* ]]; then
     echo "slow readers of the largest key:"
     largest
-    for rate in 3072 1024; do
+    for rate in ${SLOW_RATES:-4608 3072 1024}; do
         start_program
-        flood MODE=slowreaders READ_RATE=$rate SLOW_ADDRESSES="$(ipv4s 72)" SLOW_READERS=8x64,64x1
+        flood MODE=slowreaders READ_RATE="$rate" SLOW_ADDRESSES="$(ipv4s 72)" SLOW_READERS=8x64,64x1
         after_part
         stop_program
     done
