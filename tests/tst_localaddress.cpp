@@ -163,14 +163,18 @@ void TestLocalAddress::watchKeepsInterfacesNoneCouldRead() {
     QStringList changes;
     QObject::connect(&watch, &runtime::AddressWatch::changed,
                      [&changes](const QString& address) { changes.append(address); });
+    int reads = 0;
+    QObject::connect(&watch, &runtime::AddressWatch::interfacesChanged, [&reads] { ++reads; });
     watch.read();
     watch.start();
+    clock.advance(runtime::AddressWatch::kInterval);
     system.clear();
     clock.advance(runtime::AddressWatch::kInterval);
     QCOMPARE(watch.interfaces().size(), 2);
     system = {loopback()};
     clock.advance(runtime::AddressWatch::kInterval);
     QCOMPARE(changes, QStringList{"127.0.0.1"});
+    QCOMPARE(reads, 1);
 }
 
 QTEST_GUILESS_MAIN(TestLocalAddress)
