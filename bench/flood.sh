@@ -8,8 +8,8 @@
 #   still       silent floods from 1, 8, 200 and 1,000 IPv4 addresses and 200 IPv6 addresses of
 #               one /64, and 511 holders (a non-GET line, then a byte every 4 s: slowloris); the
 #               phone sends its GET at once and 100 ms after its handshake;
-#   onebyte     1,000 addresses whose every connection sends one byte ("G") and holds (15,000 a
-#               flooder, two flooders); the phone
+#   onebyte     1,000 addresses whose every connection sends one byte ("G") and holds, 2,000
+#               connections a second from two flooders; the phone
 #               waits 0, 10, 30 and 100 ms between its handshake and its GET;
 #   slowreaders 512 connections from 8 addresses and 64 from 64 more, each sending a GET every
 #               0.5 s for the largest key and reading it through the smallest receive buffer
@@ -144,8 +144,8 @@ if [[ $parts == *" onebyte "* ]]; then
     key="flood.$year.key"
     write_key "$keys/$key"
     start_program
-    flood FLOOD_ADDRESSES="$(ipv4s 1000)" FLOOD_PROCESSES=2 FLOOD_KEEP=15000 FLOOD_SEND=G \
-        GAPS=0,10,30,100
+    flood FLOOD_ADDRESSES="$(ipv4s 1000)" FLOOD_PROCESSES=2 FLOOD_RATE=1000 FLOOD_KEEP=15000 \
+        FLOOD_SEND=G GAPS=0,10,30,100
     after_part
     stop_program
     rm "$keys/$key"

@@ -33,6 +33,8 @@ FLOOD_SEND = os.environ.get("FLOOD_SEND", "").encode()
 # The phone's waits between its completed handshake and its GET, in milliseconds.
 GAPS = [float(gap) / 1000 for gap in os.environ.get("GAPS", "0,100").split(",")]
 FLOOD_PROCESSES = int(os.environ.get("FLOOD_PROCESSES", "1"))
+# Connections a second each flooder opens at most (0: as fast as it can).
+FLOOD_RATE = float(os.environ.get("FLOOD_RATE", "0"))
 KEY_TEXT = open(os.environ["KEY_FILE"], "rb").read() if "KEY_FILE" in os.environ else b"<B>1</B>"
 DEADLINE = 3.0
 PHONE_ADDRESS = os.environ.get("PHONE_ADDRESS", "127.0.0.3")
@@ -42,14 +44,16 @@ RESET = struct.pack("ii", 1, 0)
 
 
 def flood(stop, counter, first):
-    """Opens connections as fast as it can; keeps the newest FLOOD_KEEP, resets the rest."""
+    """Opens connections as fast as it can (at most FLOOD_RATE a second); keeps the newest
+    FLOOD_KEEP, resets the rest."""
     ring = []
     opened = 0
     turn = first
     family = socket.AF_INET6 if ":" in FLOOD_TARGET else socket.AF_INET
+    batch_size = 256 if not FLOOD_RATE else max(1, int(FLOOD_RATE / 20))
     while not stop.is_set():
-        batch = []
-        for _ in range(256):
+        batch, started = [], time.monotonic()
+        for _ in range(batch_size):
             s = socket.socket(family, socket.SOCK_STREAM)
             s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, RESET)
             s.setblocking(False)
@@ -80,6 +84,8 @@ def flood(stop, counter, first):
         with counter.get_lock():
             counter.value += opened
         opened = 0
+        if FLOOD_RATE:
+            time.sleep(max(0.0, batch_size / FLOOD_RATE - (time.monotonic() - started)))
     for s in ring:
         s.close()
 
