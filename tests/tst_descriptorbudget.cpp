@@ -3,12 +3,17 @@
 
 #include <QTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
+
 class TestDescriptorBudget : public QObject {
     Q_OBJECT
 
 private slots:
     void budget_data();
     void budget();
+    void followsTheProcessLimit();
 };
 
 void TestDescriptorBudget::budget_data() {
@@ -31,6 +36,22 @@ void TestDescriptorBudget::budget() {
     const server::ConnectionBudget budget = server::connectionBudget(limit);
     QCOMPARE(budget.maxConnections, places);
     QCOMPARE(budget.reservedConnections, reserved);
+}
+
+// The bound the server takes by default is the one the process's own limit gives, as it stands.
+void TestDescriptorBudget::followsTheProcessLimit() {
+#ifdef Q_OS_UNIX
+    rlimit usual{};
+    QCOMPARE(getrlimit(RLIMIT_NOFILE, &usual), 0);
+    rlimit lowered = usual;
+    lowered.rlim_cur = 128;
+    QCOMPARE(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    const server::ConnectionBudget budget = server::connectionBudget();
+    setrlimit(RLIMIT_NOFILE, &usual);
+    QCOMPARE(budget, server::connectionBudget(128));
+#else
+    QCOMPARE(server::connectionBudget(), server::ConnectionBudget{});
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestDescriptorBudget)
