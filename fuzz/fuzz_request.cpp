@@ -3,6 +3,7 @@
 #include "FuzzReplies.h"
 #include "runtime/FolderItem.h"
 #include "server/RequestHandler.h"
+#include "support/DecidedReply.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -48,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                           [] { return runtime::FolderItem(keys.dir.path()); }});
     const QByteArray request(reinterpret_cast<const char*>(data + 1),
                              static_cast<qsizetype>(size - 1));
-    const std::optional<QByteArray> reply = handler.handle(request);
+    const std::optional<QByteArray> reply = decidedReply(handler, request);
     if (!reply)
         return 0;
     const QByteArrayList bodies = fuzzing::splitReplies(*reply);

@@ -7,6 +7,18 @@
 #include <QNetworkProxy>
 #include <QSocketNotifier>
 
+#include <algorithm>
+
+#if defined(Q_OS_WIN)
+#include <winsock2.h>
+#else
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#if defined(Q_OS_LINUX)
+#include <linux/sockios.h>
+#endif
+#endif
+
 namespace server {
 
 ClientSocket::ClientSocket(QObject* parent)
@@ -47,7 +59,28 @@ void ClientSocket::silenceReading() {
 }
 
 bool ClientSocket::endSending() {
-    return runtime::shutdownSending(socketDescriptor());
+    m_sendingEnded = runtime::shutdownSending(socketDescriptor());
+    return m_sendingEnded;
+}
+
+std::optional<qint64> ClientSocket::unsentInSystem() const {
+#if defined(Q_OS_LINUX)
+    int unsent = 0;
+    if (::ioctl(static_cast<int>(socketDescriptor()), SIOCOUTQ, &unsent) == 0)
+        return std::max(0, m_sendingEnded ? unsent - 1 : unsent);
+#endif
+    return std::nullopt;
+}
+
+void ClientSocket::resetOnClose() {
+    const linger abortive{1, 0};
+#if defined(Q_OS_WIN)
+    ::setsockopt(static_cast<SOCKET>(socketDescriptor()), SOL_SOCKET, SO_LINGER,
+                 reinterpret_cast<const char*>(&abortive), sizeof abortive);
+#else
+    ::setsockopt(static_cast<int>(socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive,
+                 sizeof abortive);
+#endif
 }
 
 } // namespace server

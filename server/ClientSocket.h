@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QTcpSocket>
 
+#include <optional>
+
 namespace server {
 
 class ClientSocket : public QTcpSocket {
@@ -40,6 +42,19 @@ public:
     /// the client reads the end of the stream after the last of them, and reading goes on.
     /// False when the system refuses (the connection is gone).
     bool endSending();
+
+    /// Bytes written that the system still holds because the client has not acknowledged them
+    /// (Linux: the send queue). Nothing where the system does not tell (Windows, others).
+    std::optional<qint64> unsentInSystem() const;
+
+    /// Makes the next close a reset: the system then drops what it still holds for a client
+    /// that does not read, instead of keeping it in an orphaned socket that probes a closed
+    /// window for as long as the client keeps its end.
+    void resetOnClose();
+
+private:
+    /// endSending() has queued the end of the stream, which the system counts as one byte.
+    bool m_sendingEnded = false;
 };
 
 } // namespace server

@@ -2,38 +2,41 @@
 // caller names its connections.
 #include "server/ConnectionAdmission.h"
 
+#include "server/Deadlines.h"
 #include "server/LocalPeer.h"
 
 namespace server::admission {
 
 namespace {
 constexpr int kIPv6SharePrefix = 64;
+
+qint64 ticksOf(std::chrono::steady_clock::time_point time) {
+    return time.time_since_epoch().count();
+}
 } // namespace
 
 std::optional<Standing> standingOf(const ConnectionFacts& facts,
-                                   std::chrono::steady_clock::time_point now,
-                                   std::chrono::milliseconds stuckAfter) {
-    using Stage = ConnectionFacts::Stage;
+                                   std::chrono::steady_clock::time_point now) {
     if (facts.lingering)
-        return Standing{0, facts.acceptedAt};
-    if (facts.replying) {
-        if (facts.replyMovedAt && now - *facts.replyMovedAt >= stuckAfter)
-            return Standing{4, *facts.replyMovedAt};
+        return Standing{0, ticksOf(facts.acceptedAt)};
+    if (!facts.replying)
+        return Standing{1, ticksOf(facts.acceptedAt)};
+    if (facts.sending && Deadlines::replyIsStuck(*facts.sending, now))
+        return Standing{2, Deadlines::paceOf(*facts.sending, now).value_or(0)};
+    return std::nullopt;
+}
+
+std::optional<Standing> takenBackOf(const ConnectionFacts& facts,
+                                    std::chrono::steady_clock::time_point now) {
+    const std::optional<qint64> pace =
+        facts.sending ? Deadlines::paceOf(*facts.sending, now) : std::nullopt;
+    if (!pace)
         return std::nullopt;
-    }
-    switch (facts.stage) {
-    case Stage::Nothing:
-        return Standing{1, facts.acceptedAt};
-    case Stage::Begun:
-        return Standing{2, facts.acceptedAt};
-    case Stage::Complete:
-        break;
-    }
-    return Standing{3, facts.lastHeardAt};
+    return Standing{3, *pace};
 }
 
 bool givesWayBefore(const Standing& a, const Standing& b) {
-    return a.rank < b.rank || (a.rank == b.rank && a.since < b.since);
+    return a.rank < b.rank || (a.rank == b.rank && a.order < b.order);
 }
 
 QHostAddress shareOf(const QHostAddress& peer) {

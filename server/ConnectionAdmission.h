@@ -17,19 +17,20 @@ namespace server {
 
 namespace admission {
 
-/// A reply that has not moved for this long is stuck.
-inline constexpr std::chrono::milliseconds kStuckAfter{3'000};
-
-/// Who gives way first: lower ranks first; in a rank, the earlier `since`.
+/// Who gives way first: lower ranks first; in a rank, the lower `order`.
 struct Standing {
     int rank = 0;
-    std::chrono::steady_clock::time_point since;
+    qint64 order = 0;
 };
 
 /// Where `facts` stand in the order of giving way; nothing when the connection keeps its place.
 std::optional<Standing> standingOf(const ConnectionFacts& facts,
-                                   std::chrono::steady_clock::time_point now,
-                                   std::chrono::milliseconds stuckAfter);
+                                   std::chrono::steady_clock::time_point now);
+
+/// Where `facts` stand when a full reserve is taken back: a reply whose pace can be judged,
+/// the slowest first; nothing for any other.
+std::optional<Standing> takenBackOf(const ConnectionFacts& facts,
+                                    std::chrono::steady_clock::time_point now);
 
 /// Whether a connection standing at `a` gives way before one at `b`.
 bool givesWayBefore(const Standing& a, const Standing& b);
@@ -41,13 +42,14 @@ QHostAddress shareOf(const QHostAddress& peer);
 } // namespace admission
 
 /// Open connections are bounded. A phone connects and sends its request line within
-/// milliseconds; a flood cannot both do that and hold places. So, at the bound, a newcomer
-/// takes the place of a connection that is waiting (never of one whose reply is moving): first
-/// one whose last reply has left and that only waits for its client to close; then one that has
-/// sent nothing, then one that has begun but not ended its request line (a phone on a slow
-/// network may split one), the longest waiting first either way; then the one silent longest
-/// since its request line; then one whose reply the client has not taken for `stuckAfter`, the
-/// longest stuck first: such a reply is lost either way, and its client would hold the place.
+/// milliseconds, or a little later on a slow Wi-Fi; a flood cannot both do that and hold places.
+/// So, at the bound, a newcomer takes the place of a connection that is waiting (never of one
+/// whose reply keeps its pace): first one whose last reply has reached its client and that only
+/// waits for it to close; then one that has not sent a GET, the OLDEST first whatever bytes it
+/// sent (a byte is no merit, and so a connection just accepted lives about places / accept rate
+/// before it can be displaced, which is what a slow phone needs); then one whose reply cannot
+/// reach its client within Deadlines::kReplyBound at its pace, the slowest first: such a reply
+/// is lost either way, and its client would hold the place.
 /// Places are taken from whoever holds most: an address (IPv4) or a /64 (IPv6, where one host may
 /// hold a whole /64) holds at most `perAddress`, and at that share its newcomers take the places of
 /// its own connections only. Below the share, a newcomer takes a place from an address holding at
@@ -55,7 +57,8 @@ QHostAddress shareOf(const QHostAddress& peer);
 /// first, or from its own when none holds more: places never pass back and forth between two
 /// addresses, and an address whose connection was taken cannot churn through another's in return. A
 /// newcomer from an address that holds none, when no connection can give way, gets one of `reserve`
-/// places above the bound. Otherwise it is refused.
+/// places above the bound; when those are full too, it takes back the place of the slowest reply
+/// whose pace can be judged. Otherwise it is refused.
 /// `Connection` is how the caller names a connection (a pointer); never dereferenced here.
 template <typename Connection> class ConnectionAdmission {
 public:
@@ -70,16 +73,11 @@ public:
         Id victim{};
     };
 
-    /// A reply that has not moved for this long is stuck.
-    static constexpr std::chrono::milliseconds kStuckAfter = admission::kStuckAfter;
-
     /// `bound` at least 1 place, `perAddress` at least 1, `reserve` 0 or more.
-    ConnectionAdmission(int bound, int perAddress, int reserve,
-                        std::chrono::milliseconds stuckAfter = kStuckAfter)
+    ConnectionAdmission(int bound, int perAddress, int reserve)
         : m_bound(std::max(1, bound))
         , m_perAddress(std::max(1, perAddress))
-        , m_reserve(std::max(0, reserve))
-        , m_stuckAfter(stuckAfter) {}
+        , m_reserve(std::max(0, reserve)) {}
 
     /// What to do with a newcomer from `peer` at the time `now`; changes nothing. Without
     /// `mayDisplace` (the caller cannot take anyone's place now), only room or the reserve.
@@ -113,12 +111,15 @@ private:
         Id id{};
         admission::Standing standing;
     };
-    /// Makes `victim` the one of `pool` and itself that gives way first (none yet: no id).
-    void consider(const Pool& pool, const FactsOf& factsOf,
-                  std::chrono::steady_clock::time_point now, Candidate& victim) const {
+    using StandingOf = std::optional<admission::Standing> (*)(
+        const ConnectionFacts&, std::chrono::steady_clock::time_point);
+    /// Makes `victim` the one of `pool` and itself that gives way first by `standingOf` (none
+    /// yet: no id).
+    static void consider(const Pool& pool, const FactsOf& factsOf,
+                         std::chrono::steady_clock::time_point now, Candidate& victim,
+                         StandingOf standingOf = &admission::standingOf) {
         for (const Id candidate : pool) {
-            const std::optional<admission::Standing> standing =
-                admission::standingOf(factsOf(candidate), now, m_stuckAfter);
+            const std::optional<admission::Standing> standing = standingOf(factsOf(candidate), now);
             if (standing && (!victim.id || admission::givesWayBefore(*standing, victim.standing)))
                 victim = {candidate, *standing};
         }
@@ -127,7 +128,6 @@ private:
     int m_bound;
     int m_perAddress;
     int m_reserve;
-    std::chrono::milliseconds m_stuckAfter;
     /// Each address's (or /64's) open connections, in the order they were accepted.
     QHash<QHostAddress, Pool> m_pools;
     QHash<Id, QHostAddress> m_shareOf;
@@ -172,7 +172,15 @@ auto ConnectionAdmission<Connection>::judge(const QHostAddress& peer, const Fact
         if (victim.id)
             return {Kind::Displace, victim.id};
     }
-    return {reserved ? Kind::Admit : Kind::Refuse, {}};
+    if (reserved)
+        return {Kind::Admit, {}};
+    // The reserve is full: it is for addresses that hold none, and its slowest reply gives way.
+    Candidate victim;
+    if (held == 0 && m_reserve > 0) {
+        for (const Pool& pool : m_pools)
+            consider(pool, factsOf, now, victim, &admission::takenBackOf);
+    }
+    return victim.id ? Verdict{Kind::Displace, victim.id} : Verdict{Kind::Refuse, {}};
 }
 
 } // namespace server

@@ -19,6 +19,49 @@ HeldReplies::Reply keyReplyFor(const QByteArray& keyName, const runtime::Regular
 }
 } // namespace
 
+HTTPConnection::Step HTTPConnection::next(Phase phase, Event event) {
+    const Step stay{phase, How::Stay};
+    const auto end = [](How how) { return Step{Phase::Closed, how}; };
+    if (phase == Phase::Closed)
+        return stay;
+    const bool reading = phase == Phase::Gathering || phase == Phase::Replying;
+    switch (event) {
+    case Event::Bytes:
+    case Event::OtherLine:
+        break;
+    case Event::Get:
+        return phase == Phase::Gathering ? Step{Phase::Replying, How::Stay} : stay;
+    case Event::LastGet:
+        return reading ? Step{Phase::LastReplies, How::Stay} : stay;
+    case Event::AtCap:
+        return phase == Phase::Replying ? Step{Phase::Paused, How::Stay} : stay;
+    case Event::Taken:
+        return phase == Phase::Paused ? Step{Phase::Resuming, How::Stay} : stay;
+    case Event::Resume:
+        return phase == Phase::Resuming ? Step{Phase::Replying, How::Stay} : stay;
+    case Event::AllSent:
+        if (phase == Phase::Replying || phase == Phase::LastReplies)
+            return {Phase::Lingering, How::EndSending};
+        return phase == Phase::HalfClosed ? end(How::Close) : stay;
+    case Event::EndOfStream:
+        if (phase == Phase::Gathering || phase == Phase::Lingering)
+            return end(How::Close);
+        return {Phase::HalfClosed, How::Stay};
+    case Event::Reset:
+    case Event::Stalled:
+        return end(How::Reset);
+    case Event::RequestLineDue:
+        return phase == Phase::Gathering ? end(How::Reset) : stay;
+    case Event::SendProgressDue:
+        return phase == Phase::Gathering || phase == Phase::Lingering ? stay : end(How::Reset);
+    case Event::LingerDue:
+        return phase == Phase::Lingering ? end(How::Close) : stay;
+    case Event::Displaced:
+        return end(phase == Phase::Lingering ? How::Close : How::Reset);
+    }
+    return stay;
+}
+
 HTTPConnection::HTTPConnection(std::shared_ptr<const RequestHandler> handler, KeyReads& reads,
                                std::chrono::milliseconds timeout, runtime::Clock& clock,
                                QObject* parent)
@@ -26,19 +69,14 @@ HTTPConnection::HTTPConnection(std::shared_ptr<const RequestHandler> handler, Ke
     , m_handler(std::move(handler))
     , m_reads(reads)
     , m_clock(clock)
-    , m_timer(clock, [this] { onTimeout(); })
-    , m_timeout(timeout) {
-    m_timer.setInterval(timeout);
+    , m_deadlines(timeout, kLingerTime)
+    , m_timer(clock, [this] { onDeadline(); }) {
     connect(this, &QTcpSocket::readyRead, this, &HTTPConnection::DataAvailable);
-    connect(this, &QTcpSocket::bytesWritten, this, [this] {
-        noteProgress();
+    connect(this, &QTcpSocket::bytesWritten, this, [this](qint64 taken) {
+        noteProgress(taken);
         finishIfDone();
     });
-    connect(this, &QTcpSocket::disconnected, this, [this] {
-        m_phase = Phase::Closed;
-        m_timer.stop();
-        deleteLater();
-    });
+    connect(this, &QTcpSocket::disconnected, this, [this] { on(Event::Reset); });
 }
 
 HTTPConnection::~HTTPConnection() {
@@ -51,34 +89,165 @@ bool HTTPConnection::attach(qintptr socketDescriptor) {
         return false;
     setSocketOption(SendBufferSizeSocketOption, kSendBufferBytes);
     m_acceptedAt = m_lastHeardAt = m_clock.now();
-    m_timer.start();
+    m_deadlines.accepted(m_acceptedAt);
+    rearm();
     return true;
+}
+
+void HTTPConnection::on(Event event) {
+    const Step step = next(m_phase, event);
+    if (step.how == How::Close || step.how == How::Reset) {
+        finish(step.how);
+        return;
+    }
+    if (step.next == m_phase)
+        return;
+    m_phase = step.next;
+    switch (m_phase) {
+    case Phase::Resuming:
+        // The requests left waiting are answered before the connection ends; read from the
+        // event loop, not from inside the write that made room.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                on(Event::Resume);
+                DataAvailable();
+                finishIfDone();
+            },
+            Qt::QueuedConnection);
+        break;
+    case Phase::HalfClosed:
+        silenceReading();
+        break;
+    case Phase::Lingering:
+        startLinger();
+        break;
+    default:
+        break;
+    }
+}
+
+void HTTPConnection::finish(How how) {
+    if (m_phase == Phase::Closed)
+        return;
+    m_phase = Phase::Closed;
+    m_timer.stop();
+    emit ended();
+    if (how == How::Close) {
+        // Bytes left unread would make the system reset the connection instead of closing it,
+        // and the client could lose the reply it has not read yet.
+        read(bytesAvailable());
+        close();
+    } else {
+        // Nothing the system still holds for this client is kept in an orphaned socket.
+        resetOnClose();
+        abort();
+    }
+    deleteLater();
+}
+
+void HTTPConnection::startLinger() {
+    if (!endSending()) {
+        finish(How::Reset);
+        return;
+    }
+    m_lingerSince = m_clock.now();
+    m_systemUnsent = unsentInSystem().value_or(0);
+    m_deadlines.lingering(m_lingerSince);
+    rearm();
+    // Requests left unread at the last one still wait: read them now, to discard.
+    discardArrived();
+}
+
+void HTTPConnection::rearm() {
+    if (m_phase == Phase::Closed)
+        return;
+    const Deadlines::Due due = m_deadlines.due();
+    if (due.kind == Deadlines::Kind::None) {
+        m_timer.stop();
+        return;
+    }
+    m_timer.start(std::max(std::chrono::milliseconds(0),
+                           std::chrono::ceil<std::chrono::milliseconds>(due.at - m_clock.now())));
+}
+
+void HTTPConnection::onDeadline() {
+    const Deadlines::Due due = m_deadlines.due();
+    // A deadline that moved on since the timer was set is waited for again.
+    if (due.kind != Deadlines::Kind::None && due.at > m_clock.now()) {
+        rearm();
+        return;
+    }
+    switch (due.kind) {
+    case Deadlines::Kind::None:
+        return;
+    case Deadlines::Kind::RequestLine:
+        // What has come by then is answered as it stands; a reply then gets its own time.
+        if (!m_gathered.isEmpty())
+            handleGathered();
+        on(Event::RequestLineDue);
+        break;
+    case Deadlines::Kind::SendProgress:
+        on(Event::SendProgressDue);
+        break;
+    case Deadlines::Kind::Linger:
+        lingerEnded();
+        return;
+    }
+    rearm();
+}
+
+void HTTPConnection::lingerEnded() {
+    const std::optional<qint64> unsent = unsentInSystem();
+    if (!unsent || *unsent == 0) {
+        on(Event::LingerDue);
+        return;
+    }
+    if (*unsent < m_systemUnsent) {
+        // Still on its way: it is given the send progress time again.
+        m_systemUnsent = *unsent;
+        m_deadlines.delivering(m_clock.now());
+        rearm();
+        return;
+    }
+    on(Event::Stalled);
+}
+
+bool HTTPConnection::delivered() const {
+    const std::optional<qint64> unsent = unsentInSystem();
+    if (unsent)
+        return *unsent == 0;
+    return m_clock.now() - m_lingerSince >= kUntoldDeliveryTime;
 }
 
 void HTTPConnection::ProcessHeaders(const QByteArray& data) {
     const RequestHandler::Decision decision = m_handler->decide(data);
-    if (decision.kind == RequestHandler::Decision::Kind::None)
+    if (decision.kind == RequestHandler::Decision::Kind::None) {
+        on(Event::OtherLine);
         return;
+    }
     emit getReceived();
-    if (m_phase == Phase::Gathering)
-        m_phase = Phase::Replying;
+    on(++m_requests >= kMaxRequests ? Event::LastGet : Event::Get);
+    m_deadlines.requestRead();
     if (decision.kind == RequestHandler::Decision::Kind::Reply) {
         queueReply({decision.reply, decision.outcome, decision.keyName});
-        return;
+    } else {
+        const HeldReplies::Ticket ticket = m_replies.expect();
+        const QByteArray keyName = decision.keyName;
+        // Its reply, and any after it, wait for the read; the callback comes from the event
+        // loop.
+        const bool started = m_reads.read(
+            decision.file, this, [this, ticket, keyName](const runtime::RegularFileRead& read) {
+                onKeyRead(ticket, keyReplyFor(keyName, read));
+            });
+        if (!started) {
+            // Too many other files are being read at once: this one cannot be, for now.
+            m_replies.fill(
+                ticket, keyReplyFor(keyName, {runtime::RegularFileRead::Outcome::Unopenable, {}}));
+            sendReady();
+        }
     }
-    const HeldReplies::Ticket ticket = m_replies.expect();
-    const QByteArray keyName = decision.keyName;
-    // Its reply, and any after it, wait for the read; the callback comes from the event loop.
-    const bool started = m_reads.read(
-        decision.file, this, [this, ticket, keyName](const runtime::RegularFileRead& read) {
-            onKeyRead(ticket, keyReplyFor(keyName, read));
-        });
-    if (!started) {
-        // Too many other files are being read at once: this one cannot be, for now.
-        m_replies.fill(ticket,
-                       keyReplyFor(keyName, {runtime::RegularFileRead::Outcome::Unopenable, {}}));
-        sendReady();
-    }
+    finishIfDone();
 }
 
 void HTTPConnection::DataAvailable() {
@@ -88,8 +257,10 @@ void HTTPConnection::DataAvailable() {
     }
     // Unread, the requests wait in the system, and its flow control slows the client down. Qt
     // reports no more arrivals until the next read, which comes once replies have left.
+    if (m_phase != Phase::Gathering && m_phase != Phase::Replying)
+        return;
     if (atCap()) {
-        m_readingPaused = true;
+        on(Event::AtCap);
         return;
     }
     const Arrival arrival = readArrived(kMaxGatheredBytes - m_gathered.size());
@@ -101,38 +272,42 @@ void HTTPConnection::DataAvailable() {
     if (bytes.isEmpty()) {
         // A failed read leaves the socket unconnected without a disconnected signal.
         if (state() == UnconnectedState)
-            abortNow();
+            on(Event::Reset);
         return;
     }
-    // The clock runs on: only a complete request line restarts it, whatever trickles in.
+    // No deadline moves: only a GET ends the request line's time, whatever trickles in.
     m_lastHeardAt = m_clock.now();
     m_gathered += bytes;
     // Gathered bytes never hold a line end: they would have been handled when it came.
     if (bytes.contains('\r') || bytes.contains('\n') || m_gathered.size() >= kMaxGatheredBytes)
         handleGathered();
+    else
+        on(Event::Bytes);
 }
 
 void HTTPConnection::SendComplete(bool /*userAborted*/) {
-    if (m_phase != Phase::Replying)
-        return;
-    if (m_clientFinished || !endSending()) {
-        closeQuietly();
-        return;
-    }
-    m_phase = Phase::Lingering;
-    m_timer.start(std::min(m_timeout, kLingerTime));
+    on(Event::AllSent);
 }
 
 void HTTPConnection::giveWay() {
-    if (m_phase == Phase::Lingering)
-        closeQuietly();
-    else
-        abortNow();
+    on(m_phase == Phase::Lingering && !delivered() ? Event::Stalled : Event::Displaced);
 }
 
 bool HTTPConnection::requestWaiting() const {
-    return state() == ConnectedState && m_phase != Phase::Lingering && !atCap() &&
+    return state() == ConnectedState &&
+           (m_phase == Phase::Gathering || m_phase == Phase::Replying) && !atCap() &&
            bytesAvailable() > 0;
+}
+
+void HTTPConnection::readBeforeJudging() {
+    if (requestWaiting())
+        DataAvailable();
+}
+
+RequestStage HTTPConnection::stage() const {
+    if (m_phase != Phase::Gathering)
+        return RequestStage::Complete;
+    return m_gathered.isEmpty() ? RequestStage::Nothing : RequestStage::Begun;
 }
 
 ConnectionFacts HTTPConnection::facts() const {
@@ -140,11 +315,19 @@ ConnectionFacts HTTPConnection::facts() const {
     facts.stage = stage();
     facts.acceptedAt = m_acceptedAt;
     facts.lastHeardAt = m_lastHeardAt;
-    facts.replying = isReplying();
-    if (bytesToWrite() > 0)
-        facts.replyMovedAt = m_replyMovedAt;
-    facts.lingering = m_phase == Phase::Lingering;
+    const bool settled = m_phase == Phase::Lingering && delivered();
+    facts.replying = m_phase != Phase::Gathering && m_phase != Phase::Closed && !settled;
+    facts.lingering = settled;
+    const qint64 unsent = unsentBytes();
+    if (unsent > 0) {
+        facts.sending =
+            ReplyProgress{m_stretchSince, m_writtenBytes - unsent - m_stretchBase, unsent};
+    }
     return facts;
+}
+
+qint64 HTTPConnection::unsentBytes() const {
+    return bytesToWrite() + unsentInSystem().value_or(0);
 }
 
 bool HTTPConnection::atCap() const {
@@ -160,14 +343,20 @@ void HTTPConnection::queueReply(const HeldReplies::Reply& reply) {
 }
 
 void HTTPConnection::sendNow(const HeldReplies::Reply& reply) {
+    if (unsentBytes() == 0) {
+        // Nothing on its way: this reply's first byte starts a new stretch.
+        m_stretchSince = m_clock.now();
+        m_stretchBase = m_writtenBytes;
+    }
     if (write(reply.bytes) < 0) {
-        abortNow();
+        on(Event::Reset);
         return;
     }
+    m_writtenBytes += reply.bytes.size();
     m_replies.written(reply);
     // An unbuffered write that the system takes whole emits no bytesWritten: whoever sends
-    // (handleGathered, onKeyRead, the resumed reading) looks at finishIfDone() next.
-    noteProgress();
+    // (ProcessHeaders, onKeyRead) looks at finishIfDone() next.
+    noteProgress(0);
 }
 
 void HTTPConnection::sendReady() {
@@ -177,26 +366,13 @@ void HTTPConnection::sendReady() {
     }
 }
 
-void HTTPConnection::noteProgress() {
-    m_replyMovedAt = m_clock.now();
-    // A reply gets the whole timeout again from each byte the system takes.
-    if (bytesToWrite() > 0)
-        m_timer.start();
+void HTTPConnection::noteProgress(qint64 taken) {
+    m_deadlines.sending(m_clock.now(), taken, bytesToWrite());
     for (const HeldReplies::Reply& gone : m_replies.left(bytesToWrite()))
         emit answered(gone.outcome, gone.keyName);
-    if (m_readingPaused && !atCap()) {
-        m_readingPaused = false;
-        // The requests left waiting are answered before the connection ends.
-        m_resumeQueued = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_resumeQueued = false;
-                DataAvailable();
-                finishIfDone();
-            },
-            Qt::QueuedConnection);
-    }
+    if (!atCap())
+        on(Event::Taken);
+    rearm();
 }
 
 void HTTPConnection::onKeyRead(HeldReplies::Ticket ticket, const HeldReplies::Reply& reply) {
@@ -205,90 +381,38 @@ void HTTPConnection::onKeyRead(HeldReplies::Ticket ticket, const HeldReplies::Re
     finishIfDone();
 }
 
-bool HTTPConnection::allSent() const {
-    // A reply still waiting for its key file has not been sent either, nor one whose request
-    // waits to be read: closing now would lose it.
-    return bytesToWrite() == 0 && !m_replies.waiting() && !m_resumeQueued;
-}
-
 void HTTPConnection::finishIfDone() {
     // A reply the system took whole has left already: end now, not from a check queued behind
     // every socket event, which under load would keep each connection open that much longer.
-    if (m_phase == Phase::Replying && allSent() && state() == ConnectedState)
+    // A reply still waiting for its key file has not been sent either.
+    if (bytesToWrite() == 0 && !m_replies.waiting() && state() == ConnectedState)
         SendComplete(false);
 }
 
 void HTTPConnection::handleGathered() {
-    m_requestLineSeen = true;
-    m_timer.start();
     ProcessHeaders(std::exchange(m_gathered, {}));
-    finishIfDone();
 }
 
 void HTTPConnection::onEndOfStream() {
-    m_clientFinished = true;
     if (!m_gathered.isEmpty())
         handleGathered();
     // Nothing more can arrive; a reply on its way out closes the connection once it has left.
-    if (m_phase != Phase::Replying) {
-        closeQuietly();
-        return;
-    }
-    silenceReading();
-}
-
-void HTTPConnection::onTimeout() {
-    if (m_phase == Phase::Lingering) {
-        closeQuietly();
-        return;
-    }
-    // A reply the system has taken nothing of for the whole timeout is abandoned.
-    if (bytesToWrite() > 0) {
-        abortNow();
-        return;
-    }
-    // Waiting for its key file is replying, however long the file takes.
-    if (m_replies.waiting())
-        return;
-    if (!m_gathered.isEmpty()) {
-        handleGathered();
-        // A reply has just been queued, or has left and the linger begun: it gets its time.
-        if (m_phase != Phase::Gathering)
-            return;
-    }
-    abortNow();
+    on(Event::EndOfStream);
 }
 
 void HTTPConnection::discardArrived() {
-    for (int read = 0; read < kDiscardsPerArrival; ++read) {
+    for (int read = 0; read < kDiscardsPerArrival && m_phase == Phase::Lingering; ++read) {
         const Arrival arrival = readArrived(kMaxGatheredBytes);
         if (arrival.endOfStream) {
-            closeQuietly();
+            on(Event::EndOfStream);
             return;
         }
         if (arrival.bytes.isEmpty()) {
             if (state() == UnconnectedState)
-                abortNow();
+                on(Event::Reset);
             return;
         }
     }
-}
-
-void HTTPConnection::closeQuietly() {
-    m_phase = Phase::Closed;
-    m_timer.stop();
-    // Bytes left unread would make the system reset the connection instead of closing it, and
-    // the client could lose the reply it has not read yet.
-    read(bytesAvailable());
-    close();
-}
-
-void HTTPConnection::abortNow() {
-    m_phase = Phase::Closed;
-    m_timer.stop();
-    abort();
-    // A socket that was no longer connected emits no disconnected signal.
-    deleteLater();
 }
 
 } // namespace server

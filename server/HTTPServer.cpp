@@ -141,7 +141,7 @@ void HTTPServer::admit(qintptr descriptor) {
         return;
     }
     m_admission.add(connection, peer);
-    connect(connection, &QObject::destroyed, this,
+    connect(connection, &HTTPConnection::ended, this,
             [this, connection] { m_admission.remove(connection); });
     connect(connection, &HTTPConnection::getReceived, this, &HTTPServer::getReceived);
     connect(connection, &HTTPConnection::answered, this,
@@ -164,10 +164,10 @@ bool HTTPServer::makeRoom(const QHostAddress& peer) {
         if (victim->requestWaiting()) {
             if (reads++ == kReadsPerDisplacement)
                 return m_admission.judge(peer, factsOf, now, false).kind == Kind::Admit;
-            victim->readWaitingRequest();
+            victim->readBeforeJudging();
             continue;
         }
-        m_admission.remove(victim);
+        // Its end tells admission.
         victim->giveWay();
         return true;
     }

@@ -23,9 +23,8 @@ namespace server {
 class HTTPConnection;
 
 struct ServerLimits {
-    /// How long a client has, from being accepted, to complete its request line, after that
-    /// how long it may go without completing another, and how long a reply may go without the
-    /// client taking a byte of it; then its connection is closed.
+    /// How long a client has, from being accepted, to send a GET, and how long a reply may go
+    /// without the system taking a byte of it; then its connection is closed (Deadlines).
     std::chrono::milliseconds idleTimeout{10'000};
     /// At most this many connections are open; who gives way to a newcomer at the bound is
     /// ConnectionAdmission's rule. Bytes waiting in the system are read before judging. By

@@ -3,7 +3,6 @@
 
 #include "runtime/QtSize.h"
 #include "runtime/Text.h"
-#include "server/KeyReads.h"
 #include "server/ReplyText.h"
 
 #include <QString>
@@ -46,19 +45,6 @@ RequestHandler::Decision RequestHandler::decide(const QByteArray& data) const {
     if (file.isNull())
         return answer(Outcome::NotFound, keyName);
     return {Decision::Kind::ReadKey, Outcome::KeySent, {}, keyName, file};
-}
-
-std::optional<QByteArray> RequestHandler::handle(const QByteArray& data) const {
-    const Decision decision = decide(data);
-    switch (decision.kind) {
-    case Decision::Kind::None:
-        return std::nullopt;
-    case Decision::Kind::Reply:
-        return decision.reply;
-    case Decision::Kind::ReadKey:
-        break;
-    }
-    return ReplyText::keyReply(decision.keyName, KeyReads::readKeyFile(decision.file));
 }
 
 } // namespace server

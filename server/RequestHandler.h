@@ -9,7 +9,6 @@
 #include <QString>
 
 #include <functional>
-#include <optional>
 
 namespace server {
 
@@ -48,10 +47,6 @@ public:
     /// the selection (-2, -3, -4); reads the selection, and nothing else. The key file is the
     /// selected entry's own, even when the request differs from it in letter case.
     Decision decide(const QByteArray& data) const;
-
-    /// decide(), then the key file read here and now: the complete reply (status line, headers,
-    /// body) to `data`; nullopt when it is not a GET.
-    std::optional<QByteArray> handle(const QByteArray& data) const;
 
 private:
     KeySource m_source;

@@ -1,4 +1,4 @@
-// Who gets a place at the key server's bound, over addresses × holdings × ages × stages.
+// Who gets a place at the key server's bound, over addresses × holdings × ages × stages × paces.
 #include "server/ConnectionAdmission.h"
 
 #include <QTest>
@@ -19,8 +19,8 @@ private slots:
 
 void TestConnectionAdmission::judge_data() {
     QTest::addColumn<QList<int>>("limits"); // bound, per address, reserve
-    // In the order accepted: "address stage ms-since-accepted [ms-since-last-heard]"; a sending
-    // one's last field is the ms since its reply last moved.
+    // In the order accepted: "address stage ms-since-accepted"; a sending one's reply: "address
+    // sending ms-since-its-first-byte bytes-delivered bytes-remaining".
     QTest::addColumn<QStringList>("open");
     QTest::addColumn<QString>("newcomer"); // "address [reads-spent]": the caller can read no more
     QTest::addColumn<QString>("verdict");  // admit, refuse, or the index of who gives way
@@ -30,32 +30,42 @@ void TestConnectionAdmission::judge_data() {
     const QList<int> share{8, 2, 0};  // two per address, an IPv6 /64 being one
     const QString third = QStringLiteral("10.0.0.3");
     const QString spent = third + " reads-spent";
+    // 3 s after its first byte, 2 s are left of the bound: 12000 bytes received, 8000 to go is
+    // exactly on pace; one byte more to go is not.
+    const QString onPace = QStringLiteral("sending 3000 12000 8000");
+    const QString behind = QStringLiteral("sending 3000 12000 8001");
     QTest::newRow("below the bound") << four << QStringList{"10.0.0.1 nothing 50"} << "10.0.0.2"
                                      << "admit";
-    QTest::newRow("the longer waiting of two silent")
+    QTest::newRow("the older of two silent")
         << two << QStringList{"10.0.0.1 nothing 50", "10.0.0.2 nothing 40"} << third << "0";
-    QTest::newRow("silent before one that began its line")
-        << two << QStringList{"10.0.0.1 begun 50", "10.0.0.2 nothing 1"} << third << "1";
-    QTest::newRow("one that began its line before one with a request line")
-        << two << QStringList{"10.0.0.1 complete 50 50", "10.0.0.2 begun 1"} << third << "1";
-    QTest::newRow("the longer silent of two with request lines")
-        << two << QStringList{"10.0.0.1 complete 50 5", "10.0.0.2 complete 40 30"} << third << "1";
-    QTest::newRow("of two that began, the longer waiting, however recently heard")
-        << two << QStringList{"10.0.0.1 begun 50 1", "10.0.0.2 begun 40 40"} << third << "0";
-    QTest::newRow("a connection accepted a moment ago gives way all the same")
+    QTest::newRow("a byte sent is no merit: the older gives way though it began its line")
+        << two << QStringList{"10.0.0.1 begun 50", "10.0.0.2 nothing 1"} << third << "0";
+    QTest::newRow("the youngest gets its turn: of two that began, the older")
+        << two << QStringList{"10.0.0.1 begun 40", "10.0.0.2 begun 50"} << third << "1";
+    QTest::newRow("a connection accepted a moment ago gives way before a reply")
         << two << QStringList{"10.0.0.1 replying 5", "10.0.0.2 nothing 1"} << third << "1";
-    QTest::newRow("a stuck reply gives way after the silent ones")
-        << two << QStringList{"10.0.0.1 sending 9000 4000", "10.0.0.2 complete 50 50"} << third
-        << "1";
-    QTest::newRow("a reply stuck for exactly the few seconds before a moving one")
-        << two << QStringList{"10.0.0.1 sending 50 100", "10.0.0.2 sending 9000 3000"} << third
-        << "1";
-    QTest::newRow("of two stuck, the longer stuck")
-        << two << QStringList{"10.0.0.1 sending 9000 4000", "10.0.0.2 sending 9000 6000"} << third
-        << "1";
-    QTest::newRow("a reply that moved a moment ago keeps its place")
-        << two << QStringList{"10.0.0.1 sending 9000 2999", "10.0.0.2 replying 40"} << third
+    QTest::newRow("a reply behind its pace gives way after those without a GET")
+        << two << QStringList{"10.0.0.1 " + behind, "10.0.0.2 nothing 50"} << third << "1";
+    QTest::newRow("a reply behind its pace gives way")
+        << two << QStringList{"10.0.0.1 replying 50", "10.0.0.2 " + behind} << third << "1";
+    QTest::newRow("a reply exactly on pace keeps its place")
+        << two << QStringList{"10.0.0.1 replying 50", "10.0.0.2 " + onPace} << third << "refuse";
+    QTest::newRow("nothing received a second after the first byte: stuck")
+        << two << QStringList{"10.0.0.1 sending 1000 0 20117", "10.0.0.2 replying 40"} << third
+        << "0";
+    QTest::newRow("within its first second a reply keeps its place")
+        << two << QStringList{"10.0.0.1 sending 999 0 20117", "10.0.0.2 replying 40"} << third
         << "refuse";
+    QTest::newRow("not arrived at the bound: stuck, whatever trickles")
+        << two << QStringList{"10.0.0.1 sending 5000 20116 1", "10.0.0.2 replying 40"} << third
+        << "0";
+    QTest::newRow("just before the bound, a fast trickle keeps its place")
+        << two << QStringList{"10.0.0.1 sending 4999 20116 1", "10.0.0.2 replying 40"} << third
+        << "refuse";
+    QTest::newRow("of two stuck, the slower")
+        << two
+        << QStringList{"10.0.0.1 sending 3000 2000 18000", "10.0.0.2 sending 3000 1000 19000"}
+        << third << "1";
     QTest::newRow("lingering after its reply, before the silent")
         << two << QStringList{"10.0.0.1 nothing 50", "10.0.0.2 lingering 10"} << third << "1";
     QTest::newRow("reads spent: the reserve before a refusal")
@@ -63,13 +73,24 @@ void TestConnectionAdmission::judge_data() {
     QTest::newRow("reads spent, no reserve: refused")
         << two << QStringList{"10.0.0.1 nothing 50", "10.0.0.2 nothing 40"} << spent << "refuse";
     QTest::newRow("all replying: refused")
-        << two << QStringList{"10.0.0.1 replying 50", "10.0.0.2 replying 40"} << third << "refuse";
+        << two << QStringList{"10.0.0.1 replying 50", "10.0.0.2 " + onPace} << third << "refuse";
     QTest::newRow("all replying: a new address gets a reserved place")
         << spare << QStringList{"10.0.0.1 replying 50", "10.0.0.1 replying 40"} << third << "admit";
-    QTest::newRow("reserve used up: refused")
+    QTest::newRow("reserve full: a new address takes back the slowest reply")
         << spare
-        << QStringList{"10.0.0.1 replying 50", "10.0.0.1 replying 40", "10.0.0.2 replying 30"}
+        << QStringList{"10.0.0.1 replying 50", "10.0.0.1 sending 3000 14000 6000",
+                       "10.0.0.2 " + onPace}
+        << third << "2";
+    QTest::newRow("reserve full: a reply within its first second is not taken back")
+        << spare
+        << QStringList{"10.0.0.1 replying 50", "10.0.0.1 replying 40",
+                       "10.0.0.2 sending 999 0 20117"}
         << third << "refuse";
+    QTest::newRow("reserve full: taken back only for an address that holds none")
+        << spare
+        << QStringList{"10.0.0.1 replying 50", "10.0.0.1 replying 40", "10.0.0.2 " + onPace}
+        << "10.0.0.2"
+        << "refuse";
     QTest::newRow("the reserve is for addresses that hold none")
         << spare << QStringList{"10.0.0.1 replying 50", "10.0.0.2 replying 40"} << "10.0.0.2"
         << "refuse";
@@ -141,12 +162,12 @@ void TestConnectionAdmission::judge() {
                                                              : ConnectionFacts::Stage::Complete;
         connection.replying =
             stage == QLatin1String("replying") || stage == QLatin1String("sending");
-        if (stage == QLatin1String("sending"))
-            connection.replyMovedAt = now - std::chrono::milliseconds(fields.at(3).toInt());
-        connection.lingering = stage == QLatin1String("lingering");
         connection.acceptedAt = now - std::chrono::milliseconds(fields.at(2).toInt());
-        connection.lastHeardAt =
-            now - std::chrono::milliseconds(fields.value(3, fields.at(2)).toInt());
+        if (stage == QLatin1String("sending")) {
+            connection.sending = server::ReplyProgress{
+                connection.acceptedAt, fields.at(3).toLongLong(), fields.at(4).toLongLong()};
+        }
+        connection.lingering = stage == QLatin1String("lingering");
         admission.add(&ids.at(facts.size()), QHostAddress(fields.at(0)));
         facts.push_back(connection);
     }

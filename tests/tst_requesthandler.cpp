@@ -1,6 +1,7 @@
 // The key server's answers, byte for byte, to every kind of request the phone or others send.
 #include "runtime/ExtendedPath.h"
 #include "server/RequestHandler.h"
+#include "support/DecidedReply.h"
 #include "support/ExpectedReplies.h"
 #include "support/TestKeyFolder.h"
 
@@ -156,7 +157,7 @@ void TestRequestHandler::replies() {
     QFETCH(QByteArray, body);
     m_selected = selected;
 
-    const std::optional<QByteArray> reply = m_handler.handle(request);
+    const std::optional<QByteArray> reply = decidedReply(m_handler, request);
     if (body == kNoReply) {
         QVERIFY(!reply);
         return;
