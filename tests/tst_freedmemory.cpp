@@ -19,12 +19,10 @@ void TestFreedMemory::releases_data() {
     QTest::addColumn<int>("left");
     QTest::addColumn<int>("releases");
     QTest::newRow("ordinary work") << QList<int>{1, 2, 3, 4} << 0 << 0;
-    QTest::newRow("a flood ends") << QList<int>{1, 2, 40, 0} << 0 << 1;
-    QTest::newRow("just enough") << QList<int>{1, 5} << 0 << 1;
-    QTest::newRow("what a release cannot give back starts none again")
-        << QList<int>{0, 40, 6, 6} << 6 << 1;
-    QTest::newRow("from the least seen since") << QList<int>{10, 2, 6} << 0 << 1;
-    QTest::newRow("a second flood after the first") << QList<int>{0, 40, 6, 40} << 6 << 2;
+    QTest::newRow("a flood ends, just enough") << QList<int>{1, 5, 0} << 0 << 1;
+    QTest::newRow("what a release leaves starts none") << QList<int>{0, 40, 6, 6} << 6 << 1;
+    QTest::newRow("counted from the least seen") << QList<int>{10, 2, 6} << 0 << 1;
+    QTest::newRow("a second flood") << QList<int>{0, 40, 6, 40} << 6 << 2;
 }
 
 void TestFreedMemory::releases() {
@@ -34,13 +32,12 @@ void TestFreedMemory::releases() {
     ManualClock clock;
     std::size_t held = std::size_t(looks.takeFirst()) << 20;
     int released = 0;
-    runtime::FreedMemory watch(
+    const runtime::FreedMemory watch(
         clock, nullptr, [&held] { return held; },
         [&] {
             ++released;
             held = std::size_t(left) << 20;
-        },
-        runtime::FreedMemory::kInterval);
+        });
     for (const int megabytes : looks) {
         held = std::size_t(megabytes) << 20;
         clock.advance(runtime::FreedMemory::kInterval);
