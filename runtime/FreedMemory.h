@@ -28,8 +28,8 @@ public:
     /// seconds of its end, seldom enough to cost nothing (a look is a walk of the free lists).
     static constexpr std::chrono::milliseconds kInterval{5000};
     /// Free bytes worth giving back: a flood frees tens of megabytes, ordinary work a few
-    /// kilobytes at a time.
-    static constexpr std::size_t kWorthReleasing = std::size_t{4} << 20;
+    /// kilobytes at a time; what stays free below this is not worth a release.
+    static constexpr std::size_t kWorthReleasing = std::size_t{1} << 20;
 
     /// Looks every `interval` on `clock`; gives the free heap back (`release`) once `freeBytes`
     /// has grown by kWorthReleasing since the last release or the least seen after it, so that

@@ -14,15 +14,16 @@ private slots:
 };
 
 void TestFreedMemory::releases_data() {
-    // The free megabytes the heap holds at the start and at each look; what a release leaves.
+    // The free kilobytes the heap holds at the start and at each look; what a release leaves.
     QTest::addColumn<QList<int>>("looks");
     QTest::addColumn<int>("left");
     QTest::addColumn<int>("releases");
-    QTest::newRow("ordinary work") << QList<int>{1, 2, 3, 4} << 0 << 0;
-    QTest::newRow("a flood ends, just enough") << QList<int>{1, 5, 0} << 0 << 1;
-    QTest::newRow("what a release leaves starts none") << QList<int>{0, 40, 6, 6} << 6 << 1;
-    QTest::newRow("counted from the least seen") << QList<int>{10, 2, 6} << 0 << 1;
-    QTest::newRow("a second flood") << QList<int>{0, 40, 6, 40} << 6 << 2;
+    QTest::newRow("ordinary work") << QList<int>{256, 512, 768, 1024} << 0 << 0;
+    QTest::newRow("a flood ends, just enough") << QList<int>{256, 1280, 0} << 0 << 1;
+    QTest::newRow("what a release leaves starts none")
+        << QList<int>{0, 40960, 1536, 1536} << 1536 << 1;
+    QTest::newRow("counted from the least seen") << QList<int>{2560, 512, 1536} << 0 << 1;
+    QTest::newRow("a second flood") << QList<int>{0, 40960, 1536, 40960} << 1536 << 2;
 }
 
 void TestFreedMemory::releases() {
@@ -30,16 +31,16 @@ void TestFreedMemory::releases() {
     QFETCH(int, left);
     QFETCH(int, releases);
     ManualClock clock;
-    std::size_t held = std::size_t(looks.takeFirst()) << 20;
+    std::size_t held = std::size_t(looks.takeFirst()) << 10;
     int released = 0;
     const runtime::FreedMemory watch(
         clock, nullptr, [&held] { return held; },
         [&] {
             ++released;
-            held = std::size_t(left) << 20;
+            held = std::size_t(left) << 10;
         });
-    for (const int megabytes : looks) {
-        held = std::size_t(megabytes) << 20;
+    for (const int kilobytes : looks) {
+        held = std::size_t(kilobytes) << 10;
         clock.advance(runtime::FreedMemory::kInterval);
     }
     QCOMPARE(released, releases);
