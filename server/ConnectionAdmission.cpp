@@ -21,8 +21,10 @@ std::optional<Standing> standingOf(const ConnectionFacts& facts,
         return Standing{0, ticksOf(facts.acceptedAt)};
     if (!facts.replying)
         return Standing{1, ticksOf(facts.acceptedAt)};
-    if (facts.sending && Deadlines::replyIsStuck(*facts.sending, now))
-        return Standing{2, Deadlines::paceOf(*facts.sending, now).value_or(0)};
+    const std::optional<qint64> pace =
+        facts.sending ? Deadlines::paceOf(*facts.sending, now) : std::nullopt;
+    if (pace && Deadlines::replyIsStuck(*facts.sending, now))
+        return Standing{2, *pace};
     return std::nullopt;
 }
 

@@ -172,15 +172,11 @@ void HTTPConnection::rearm() {
 }
 
 void HTTPConnection::onDeadline() {
-    const Deadlines::Due due = m_deadlines.due();
-    // A deadline that moved on since the timer was set is waited for again.
-    if (due.kind != Deadlines::Kind::None && due.at > m_clock.now()) {
-        rearm();
-        return;
-    }
-    switch (due.kind) {
+    // Every change of the deadline that applies restarts the timer (rearm()), so the one that
+    // applies now is due; one that no longer applies has none.
+    switch (m_deadlines.due().kind) {
     case Deadlines::Kind::None:
-        return;
+        break;
     case Deadlines::Kind::RequestLine:
         // What has come by then is answered as it stands; a reply then gets its own time.
         if (!m_gathered.isEmpty())
@@ -192,9 +188,8 @@ void HTTPConnection::onDeadline() {
         break;
     case Deadlines::Kind::Linger:
         lingerEnded();
-        return;
+        break;
     }
-    rearm();
 }
 
 void HTTPConnection::lingerEnded() {
@@ -327,6 +322,9 @@ ConnectionFacts HTTPConnection::facts() const {
 }
 
 qint64 HTTPConnection::unsentBytes() const {
+    // Most connections under a flood have written nothing: no need to ask the system.
+    if (m_writtenBytes == 0)
+        return 0;
     return bytesToWrite() + unsentInSystem().value_or(0);
 }
 

@@ -46,8 +46,6 @@ void TestConnectionAdmission::judge_data() {
         << two << QStringList{"10.0.0.1 replying 5", "10.0.0.2 nothing 1"} << third << "1";
     QTest::newRow("a reply behind its pace gives way after those without a GET")
         << two << QStringList{"10.0.0.1 " + behind, "10.0.0.2 nothing 50"} << third << "1";
-    QTest::newRow("a reply behind its pace gives way")
-        << two << QStringList{"10.0.0.1 replying 50", "10.0.0.2 " + behind} << third << "1";
     QTest::newRow("a reply exactly on pace keeps its place")
         << two << QStringList{"10.0.0.1 replying 50", "10.0.0.2 " + onPace} << third << "refuse";
     QTest::newRow("nothing received a second after the first byte: stuck")
