@@ -22,7 +22,7 @@ void Deadlines::accepted(TimePoint now) {
 void Deadlines::sending(TimePoint now, qint64 taken, qint64 unsent) {
     if (unsent > 0 && (!m_unsent || taken > 0))
         m_progressAt = now;
-    m_unsent = unsent > 0;
+    m_unsent = unsent > 1;
 }
 
 void Deadlines::lingering(TimePoint now) {

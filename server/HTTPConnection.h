@@ -95,6 +95,7 @@ public:
         /// finish() has run; the object is deleted from the event loop.
         Closed,
     };
+    Q_ENUM(Phase)
     enum class Event {
         Bytes,           ///< bytes without a line end
         OtherLine,       ///< a complete line that is not a GET

@@ -5,6 +5,7 @@
 #include "support/ExpectedReplies.h"
 #include "support/KeyServerFixture.h"
 
+#include <QMetaEnum>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
@@ -19,7 +20,6 @@
 using namespace std::chrono_literals;
 using server::HTTPConnection;
 using Phase = server::HTTPConnection::Phase;
-Q_DECLARE_METATYPE(Phase)
 
 class TestHttpConnection : public QObject {
     Q_OBJECT
@@ -63,8 +63,7 @@ void TestHttpConnection::deliver(QTcpSocket& client, const QPointer<HTTPConnecti
 
 void TestHttpConnection::transitions_data() {
     QTest::addColumn<Phase>("phase");
-    // What each event does, in the order of HTTPConnection::Event: "-" the phase stays and
-    // nothing leaves; a phase to move to ("/fin": the sending side ends); "close"; "reset".
+    // Per Event: "-" stays; the next phase ("/fin": the sending side ends); "close"; "reset".
     QTest::addColumn<QString>("steps");
     // clang-format off
     //                                      Bytes Line Get  LastGet    AtCap  Taken    Resume   AllSent        EndOfStream Reset Line Send Linger Stalled Displaced
@@ -83,12 +82,13 @@ void TestHttpConnection::transitions_data() {
 void TestHttpConnection::transitions() {
     QFETCH(Phase, phase);
     QFETCH(QString, steps);
-    const QStringList phases{"Gathering",   "Replying",   "Paused",    "Resuming",
-                             "LastReplies", "HalfClosed", "Lingering", "Closed"};
     QStringList got;
     for (int event = 0; event <= static_cast<int>(HTTPConnection::Event::Displaced); ++event) {
         const auto step = HTTPConnection::next(phase, static_cast<HTTPConnection::Event>(event));
-        const QString to = step.next == phase ? "-" : phases.at(static_cast<int>(step.next));
+        const QString to =
+            step.next == phase
+                ? "-"
+                : QMetaEnum::fromType<Phase>().valueToKey(static_cast<int>(step.next));
         got << QStringList{to, to + "/fin", "close", "reset"}.at(static_cast<int>(step.how));
     }
     QCOMPARE(got, steps.split(QLatin1Char(' ')));
@@ -127,7 +127,7 @@ void TestHttpConnection::idleConnectionIsClosed_data() {
         << KeyServerFixture::keyReply("alpha.126.key", keyText(4200));
     QTest::newRow("a byte now and then does not extend the time")
         << QByteArrayList{"G", "E", "T"} << 90 << expected::wire(expected::kNoPath);
-    QTest::newRow("lines that are not GETs do not either")
+    QTest::newRow("bytes that complete no request do not either")
         << QByteArrayList{"OPTIONS * HTTP/1.1\r\n", "X\r\n", "x"} << 90 << QByteArray();
 }
 
@@ -288,14 +288,15 @@ void TestHttpConnection::sendTimeout() {
     client->setReadBufferSize(reads ? 4096 : 1);
     QPointer<HTTPConnection> connection = m_fx->onlyConnection();
     QVERIFY(connection);
-    // More than the system buffers for a client that does not read, below the cap.
+    // More than the system buffers for a client that does not read.
     constexpr int kReplies = HTTPConnection::kMaxUnsentReplies - 1;
     for (int i = 0; i < kReplies; ++i) {
         client->write(KeyServerFixture::kRequest);
         QTRY_COMPARE(m_fx->gets, i + 1);
     }
     m_fx->gate->release();
-    // Wine's loopback takes everything, whatever the client's receive buffer.
+    // Once the key is read, more is written than the system takes; but Wine's loopback takes
+    // everything, whatever the client's receive buffer, and leaves nothing to time out.
     QTRY_VERIFY(connection->bytesToWrite() > 0 || connection->phase() != Phase::Replying);
 #ifdef Q_OS_WIN
     if (connection->bytesToWrite() == 0)
@@ -308,10 +309,8 @@ void TestHttpConnection::sendTimeout() {
         m_fx->clock.advance(100ms);
         QTRY_VERIFY(!connection);
 #ifdef Q_OS_LINUX
-        // The client reads what reached it, then the reset.
-        char buffer[4096];
-        const auto fd = static_cast<int>(client->socketDescriptor());
-        while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+        char buffer[4096]; // what reached the client, then the reset
+        while (::recv(static_cast<int>(client->socketDescriptor()), buffer, 4096, 0) > 0) {
         }
         QCOMPARE(errno, ECONNRESET);
 #endif
@@ -350,8 +349,7 @@ void TestHttpConnection::lateSegmentCannotResetTheReply() {
         QTRY_VERIFY(connection && connection->phase() == Phase::Lingering);
         client->write("Host: x\r\n\r\n");
         QVERIFY(client->flush());
-        // On loopback the line is in the server's socket once the write returns. The client
-        // takes a first piece, and the reply goes on while it moves.
+        // On loopback the line is in the server's socket once the write returns.
         client->setReadBufferSize(0);
         QByteArray received;
         if (!readFirst) {

@@ -1,5 +1,4 @@
-// A request's reply as the key server makes it: RequestHandler::decide(), then, for a key, its
-// file read and put in the reply by ReplyText. For the tests and fuzz targets of the decision.
+// A request's reply as the key server makes it, for the tests and fuzz targets of the decision.
 #pragma once
 
 #include "server/KeyReads.h"
@@ -8,15 +7,15 @@
 
 #include <optional>
 
-/// The complete reply to `request`; nothing when it is not a GET.
+/// RequestHandler::decide(), then a key's file read and put in its reply by ReplyText; nothing
+/// for a request that is not a GET.
 inline std::optional<QByteArray> decidedReply(const server::RequestHandler& handler,
                                               const QByteArray& request) {
-    using Kind = server::RequestHandler::Decision::Kind;
     const server::RequestHandler::Decision decision = handler.decide(request);
-    if (decision.kind == Kind::None)
-        return std::nullopt;
-    if (decision.kind == Kind::Reply)
-        return decision.reply;
+    if (decision.kind != server::RequestHandler::Decision::Kind::ReadKey)
+        return decision.kind == server::RequestHandler::Decision::Kind::None
+                   ? std::nullopt
+                   : std::optional<QByteArray>(decision.reply);
     return server::ReplyText::keyReply(decision.keyName,
                                        server::KeyReads::readKeyFile(decision.file));
 }
