@@ -39,6 +39,9 @@ void TestDescriptorBudget::budget() {
         budget = server::connectionBudget();
         setrlimit(RLIMIT_NOFILE, &usual);
     }
+#else
+    if (limit == 0)
+        QSKIP("no descriptor limit to lower here");
 #endif
     QCOMPARE((QList<int>{budget.maxConnections, budget.reservedConnections}), places);
 }
