@@ -4,6 +4,7 @@
 #include "app/Alert.h"
 #include "app/ListenErrorHelp.h"
 #include "app/StatusLine.h"
+#include "runtime/FreedMemory.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -51,5 +52,8 @@ server::HTTPServer* startKeyServer(QWidget* window, const KeyServerSetup& setup)
     QObject::connect(setup.addressWatch, &runtime::AddressWatch::interfacesChanged, keyServer,
                      &server::HTTPServer::setLocalInterfaces);
     keyServer->Listen();
+    // A flood's connections, once gone, leave their memory with the C library; given back
+    // here, the program's footprint returns to what it was before.
+    new runtime::FreedMemory(*setup.clock, keyServer);
     return keyServer;
 }

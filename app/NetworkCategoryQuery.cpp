@@ -9,6 +9,10 @@ NetworkCategoryQuery::NetworkCategoryQuery(std::function<runtime::NetworkCategor
     , m_query(std::move(query)) {
     // One thread: asks are answered in order, and a system slow to answer holds up nothing else.
     m_worker.setMaxThreadCount(1);
+    // Started now and kept: a thread started later, when a flood has taken every descriptor,
+    // cannot make its wake-up descriptor, and that ends the process.
+    m_worker.setExpiryTimeout(-1);
+    m_worker.start([] {});
 }
 
 NetworkCategoryQuery::~NetworkCategoryQuery() {

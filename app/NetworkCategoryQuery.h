@@ -14,7 +14,7 @@ class NetworkCategoryQuery : public QObject {
 
 public:
     /// `query` gives the category of the network on an interface (by system index); it runs on a
-    /// worker thread of this object's own.
+    /// worker thread of this object's own, started here and kept for the object's life.
     explicit NetworkCategoryQuery(std::function<runtime::NetworkCategory(int)> query,
                                   QObject* parent = nullptr);
     /// Waits for a query under way.

@@ -28,7 +28,13 @@ KEY = os.environ["KEY"]
 REQUEST = f"GET /{KEY} HTTP/1.1\r\nHost: x\r\n\r\n".encode()
 FLOOD_ADDRESSES = os.environ.get("FLOOD_ADDRESSES", "127.0.0.2").split(",")
 FLOOD_TARGET = os.environ.get("FLOOD_TARGET", HOST)
+# What each flood connection sends once connected (nothing: a silent flood).
+FLOOD_SEND = os.environ.get("FLOOD_SEND", "").encode()
+# The phone's waits between its completed handshake and its GET, in milliseconds.
+GAPS = [float(gap) / 1000 for gap in os.environ.get("GAPS", "0,100").split(",")]
 FLOOD_PROCESSES = int(os.environ.get("FLOOD_PROCESSES", "1"))
+# Connections a second each flooder opens at most (0: as fast as it can).
+FLOOD_RATE = float(os.environ.get("FLOOD_RATE", "0"))
 KEY_TEXT = open(os.environ["KEY_FILE"], "rb").read() if "KEY_FILE" in os.environ else b"<B>1</B>"
 DEADLINE = 3.0
 PHONE_ADDRESS = os.environ.get("PHONE_ADDRESS", "127.0.0.3")
@@ -38,13 +44,16 @@ RESET = struct.pack("ii", 1, 0)
 
 
 def flood(stop, counter, first):
-    """Opens connections as fast as it can; keeps the newest FLOOD_KEEP, resets the rest."""
+    """Opens connections as fast as it can (at most FLOOD_RATE a second); keeps the newest
+    FLOOD_KEEP, resets the rest."""
     ring = []
     opened = 0
     turn = first
     family = socket.AF_INET6 if ":" in FLOOD_TARGET else socket.AF_INET
+    batch_size = 256 if not FLOOD_RATE else max(1, int(FLOOD_RATE / 20))
     while not stop.is_set():
-        for _ in range(256):
+        batch, started = [], time.monotonic()
+        for _ in range(batch_size):
             s = socket.socket(family, socket.SOCK_STREAM)
             s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, RESET)
             s.setblocking(False)
@@ -57,12 +66,26 @@ def flood(stop, counter, first):
                 s.close()
                 continue
             ring.append(s)
+            if FLOOD_SEND:
+                try:
+                    s.send(FLOOD_SEND)  # on loopback the handshake is mostly over already
+                except OSError:
+                    batch.append(s)
             opened += 1
             if len(ring) > FLOOD_KEEP:
                 ring.pop(0).close()
+        if FLOOD_SEND:
+            # By now the rest of the batch's handshakes are over.
+            for s in batch:
+                try:
+                    s.send(FLOOD_SEND)
+                except OSError:
+                    pass
         with counter.get_lock():
             counter.value += opened
         opened = 0
+        if FLOOD_RATE:
+            time.sleep(max(0.0, batch_size / FLOOD_RATE - (time.monotonic() - started)))
     for s in ring:
         s.close()
 
@@ -195,11 +218,11 @@ def scenario(holder_count, holder_addresses):
     for first in range(FLOOD_PROCESSES):
         workers.append(start_worker(flood, stop, flooded, first))
     time.sleep(1)
-    for gap in (0.0, 0.1):
+    for gap in GAPS:
         count_before, started = flooded.value, time.monotonic()
         ok, latencies = phone_series(gap)
         rate = (flooded.value - count_before) / (time.monotonic() - started)
-        print(f"  gap {gap * 1000:>3.0f} ms: phone served {ok}/{TRIES}; {figures(latencies)}; "
+        print(f"  wait {gap * 1000:>3.0f} ms: phone served {ok}/{TRIES}; {figures(latencies)}; "
               f"flood {rate:,.0f} connections/s; holders kept 4 s or more: {held.value}")
     stop_workers(stop, workers)
 
@@ -361,6 +384,301 @@ def pipeline():
           f"{mem25 / 1024:.0f} MB at 25 s")
 
 
+def server_sockets():
+    """The server's side of each client connection, as the system lists it now:
+    {(peer address, peer port): (state, bytes unsent)}, the program's own and orphans alike."""
+    import subprocess
+    listing = subprocess.run(["ss", "-Htan", f"sport = :{PORT}"], capture_output=True,
+                             text=True).stdout
+    result = {}
+    for line in listing.splitlines():
+        fields = line.split()
+        if len(fields) < 5 or fields[0] == "LISTEN":
+            continue
+        address, port = fields[4].rsplit(":", 1)
+        address = address.strip("[]").removeprefix("::ffff:")
+        result[(address, int(port))] = (fields[0], int(fields[2]))
+    return result
+
+
+def orphans_unsent():
+    """Sockets the program has closed that still hold unsent bytes: (how many, KiB held)."""
+    held = [unsent for state, unsent in server_sockets().values()
+            if state in ("FIN-WAIT-1", "CLOSING", "LAST-ACK") and unsent > 0]
+    return len(held), sum(held) / 1024
+
+
+def phone_in_background(delay):
+    """The phone's series, started after `delay` seconds on a thread; join() then read .result."""
+    import threading
+
+    class Phone(threading.Thread):
+        result = (0, [])
+
+        def run(self):
+            time.sleep(delay)
+            self.result = phone_series()
+    phone_thread = Phone()
+    phone_thread.start()
+    return phone_thread
+
+
+def seconds_figures(values):
+    if not values:
+        return "none"
+    values = sorted(values)
+    return (f"min {values[0]:.1f} s, median {values[len(values) // 2]:.1f} s, "
+            f"max {values[-1]:.1f} s")
+
+
+async def read_slowly(address, rate, stop, lived):
+    """A GET every 0.5 s, and at most rate / 2 bytes read every 0.5 s through a receive buffer
+    as small as the system allows; connects again once closed. Appends to `lived` how long each of its connections lasted."""
+    while not stop.is_set():
+        s = narrow_socket(address)
+        started = time.monotonic()
+        try:
+            await asyncio.get_running_loop().sock_connect(s, (HOST, PORT))
+            while not stop.is_set():
+                try:
+                    s.send(REQUEST)
+                except BlockingIOError:
+                    pass
+                await asyncio.sleep(0.5)
+                try:
+                    if not s.recv(max(1, rate // 2)):
+                        break
+                except BlockingIOError:
+                    pass
+        except OSError:
+            await asyncio.sleep(0.05)
+        finally:
+            s.close()
+            if not stop.is_set():
+                lived.append(time.monotonic() - started)
+
+
+def slow_readers():
+    """SLOW_READERS "addresses x connections,..." (from SLOW_ADDRESSES, taken in turn), each
+    connection fetching the key again and again while reading it at READ_RATE bytes a second."""
+    addresses = os.environ["SLOW_ADDRESSES"].split(",")
+    rate = int(os.environ["READ_RATE"])
+    groups = [tuple(int(n) for n in group.split("x"))
+              for group in os.environ["SLOW_READERS"].split(",")]
+    clients, first = [], 0
+    for count, per_address in groups:
+        clients += [address for address in addresses[first:first + count]
+                    for _ in range(per_address)]
+        first += count
+    stop = multiprocessing.Event()
+    ended = multiprocessing.Queue()
+
+    def run(chunk):
+        lived = []
+        run_clients(lambda done: [read_slowly(address, rate, done, lived) for address in chunk],
+                    stop)
+        ended.put(len(lived))
+    workers = [start_worker(run, clients[i::4]) for i in range(4)]
+    time.sleep(8)
+    held = server_connections()
+    ok, latencies = phone_series()
+    held_after = server_connections()
+    stop_workers(stop, [])
+    closed = sum(ended.get(timeout=15) for _ in workers)
+    stop_workers(stop, workers)
+    shown = " + ".join(f"{count} x {per_address}" for count, per_address in groups)
+    print(f"  {len(clients)} slow readers ({shown}) at {rate} bytes/s: phone served {ok}/{TRIES}; "
+          f"{figures(latencies)}; open {held} before the phone, {held_after} after; "
+          f"connections the server ended: {closed}")
+
+
+def nudge():
+    """NUDGERS clients that never read, spread over NUDGE_ADDRESSES: a GET for the key, then a
+    non-GET line every 5 s. How long the program keeps each (from its connect to the program's
+    closing it), watched for NUDGE_SECONDS."""
+    addresses = os.environ["NUDGE_ADDRESSES"].split(",")
+    count = int(os.environ.get("NUDGERS", "200"))
+    limit = float(os.environ.get("NUDGE_SECONDS", "60"))
+    clients = {}
+    for i in range(count):
+        s = narrow_socket(addresses[i % len(addresses)])
+        s.setblocking(True)
+        s.settimeout(3)
+        try:
+            s.connect((HOST, PORT))
+            s.sendall(REQUEST)
+        except OSError:
+            s.close()
+            continue
+        s.setblocking(False)
+        clients[s.getsockname()[:2]] = (s, time.monotonic())
+    phone_thread = phone_in_background(6)
+    kept, started, nudged = {}, time.monotonic(), time.monotonic()
+    while time.monotonic() - started < limit and len(kept) < len(clients):
+        time.sleep(0.25)
+        listing = server_sockets()
+        now = time.monotonic()
+        for peer, (s, opened) in clients.items():
+            if peer not in kept and listing.get(peer, ("gone",))[0] not in ("ESTAB", "CLOSE-WAIT"):
+                kept[peer] = now - opened
+        if now - nudged >= 5:
+            nudged = now
+            for peer, (s, _) in clients.items():
+                if peer not in kept:
+                    try:
+                        s.send(b"X\r\n")
+                    except OSError:
+                        pass
+    phone_thread.join()
+    ok, latencies = phone_thread.result
+    for s, _ in clients.values():
+        s.close()
+    print(f"  {len(clients)} never-readers nudging every 5 s: {len(kept)} closed by the program, "
+          f"kept {seconds_figures(list(kept.values()))}; {len(clients) - len(kept)} still open "
+          f"at {limit:.0f} s; phone served {ok}/{TRIES}; {figures(latencies)}")
+
+
+def orphans():
+    """Never-readers (a GET for the key, then silence, their ends kept) opened at ORPHAN_RATE a
+    second for ORPHAN_SECONDS from ORPHAN_ADDRESSES: the server's closed sockets that still hold
+    unsent bytes at the end of the flood and 15 and 25 s later."""
+    addresses = os.environ["ORPHAN_ADDRESSES"].split(",")
+    rate = int(os.environ.get("ORPHAN_RATE", "200"))
+    seconds = float(os.environ.get("ORPHAN_SECONDS", "10"))
+    kept, pending, turn = [], [], 0
+    phone_thread = phone_in_background(3)
+    started = time.monotonic()
+    while time.monotonic() - started < seconds:
+        for s in pending:
+            try:
+                s.send(REQUEST)
+            except OSError:
+                pass
+        pending = []
+        for _ in range(max(1, rate // 20)):
+            s = narrow_socket(addresses[turn % len(addresses)])
+            turn += 1
+            s.connect_ex((HOST, PORT))
+            kept.append(s)
+            pending.append(s)
+        time.sleep(0.05)
+    counts = [orphans_unsent()]
+    time.sleep(15)
+    counts.append(orphans_unsent())
+    time.sleep(10)
+    counts.append(orphans_unsent())
+    phone_thread.join()
+    ok, latencies = phone_thread.result
+    for s in kept:
+        s.close()
+    shown = ", ".join(f"{n} ({kib:,.0f} KiB)" for n, kib in counts)
+    print(f"  {len(kept)} never-readers in {seconds:.0f} s: orphans holding unsent bytes at the "
+          f"end, 15 s and 25 s later: {shown}; phone meanwhile served {ok}/{TRIES}; "
+          f"{figures(latencies)}")
+
+
+LATE_HEADER = float(os.environ.get("LATE_HEADER_MS", "300")) / 1000
+LATE_READ = float(os.environ.get("LATE_READ_MS", "200")) / 1000
+
+
+def linger_fetch(buffer):
+    """One fetch whose header comes LATE_HEADER_MS after its request line, read LATE_READ_MS
+    later through a receive buffer of `buffer` bytes: whether the whole key arrived within 3 s."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    if buffer:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, buffer)
+    s.bind((PHONE_ADDRESS, 0))
+    started = time.monotonic()
+    data = b""
+    try:
+        s.settimeout(DEADLINE)
+        s.connect((HOST, PORT))
+        s.sendall(f"GET /{KEY} HTTP/1.1\r\n".encode())
+        time.sleep(LATE_HEADER)
+        s.sendall(b"Host: x\r\n\r\n")
+        time.sleep(LATE_READ)
+        while True:
+            s.settimeout(max(0.001, DEADLINE - (time.monotonic() - started)))
+            chunk = s.recv(65536)
+            if not chunk:
+                break
+            data += chunk
+    except OSError:
+        pass
+    finally:
+        s.close()
+    return b"<B>1</B>" in data and KEY_TEXT in data and time.monotonic() - started <= DEADLINE
+
+
+def linger():
+    """Replies that linger (the header late, read later still) through receive buffers of
+    LINGER_BUFFERS bytes, beside the flood of FLOOD_ADDRESSES unless FLOOD_PROCESSES is 0."""
+    stop = multiprocessing.Event()
+    flooded = multiprocessing.Value("q", 0)
+    workers = [start_worker(flood, stop, flooded, first) for first in range(FLOOD_PROCESSES)]
+    time.sleep(1 if workers else 0)
+    for buffer in (int(b) for b in os.environ.get("LINGER_BUFFERS", "4096,8192").split(",")):
+        count_before, started = flooded.value, time.monotonic()
+        whole = 0
+        for _ in range(TRIES):
+            whole += linger_fetch(buffer)
+            time.sleep(0.05)
+        rate = (flooded.value - count_before) / (time.monotonic() - started)
+        print(f"  receive buffer {buffer} bytes: whole replies {whole}/{TRIES}; flood "
+              f"{rate:,.0f} connections/s from {len(FLOOD_ADDRESSES) if workers else 0} addresses")
+    stop_workers(stop, workers)
+
+
+def descriptors(pid):
+    try:
+        return len(os.listdir(f"/proc/{pid}/fd"))
+    except OSError:
+        return 0
+
+
+def idle_hold():
+    """IDLE silent connections spread over IDLE_ADDRESSES, each connecting again once closed,
+    for IDLE_SECONDS against a program (PROGRAM_PID) short of descriptors: whether it lives, its
+    most descriptors, and the phone during the flood and once it has ended."""
+    addresses = os.environ["IDLE_ADDRESSES"].split(",")
+    count = int(os.environ.get("IDLE", "300"))
+    seconds = float(os.environ.get("IDLE_SECONDS", "15"))
+    pid = os.environ["PROGRAM_PID"]
+
+    async def idle(address, done):
+        while not done.is_set():
+            try:
+                reader, writer = await asyncio.open_connection(HOST, PORT,
+                                                               local_addr=(address, 0))
+            except OSError:
+                await asyncio.sleep(0.1)
+                continue
+            try:
+                await reader.read(1)
+            except OSError:
+                pass
+            writer.transport.abort()
+            await asyncio.sleep(0.1)
+
+    stop = multiprocessing.Event()
+    worker = start_worker(run_clients, lambda done: [idle(addresses[i % len(addresses)], done)
+                                                     for i in range(count)], stop)
+    phone_thread = phone_in_background(3)
+    started, most, alive = time.monotonic(), 0, True
+    while time.monotonic() - started < seconds or phone_thread.is_alive():
+        time.sleep(0.2)
+        most = max(most, descriptors(pid))
+        alive = alive and os.path.exists(f"/proc/{pid}/status")
+    stop_workers(stop, [worker])
+    during = phone_thread.result
+    time.sleep(2)
+    after = phone_series() if os.path.exists(f"/proc/{pid}/status") else (0, [])
+    alive = alive and os.path.exists(f"/proc/{pid}/status")
+    print(f"  {count} idle connections from {len(addresses)} addresses for {seconds:.0f} s: "
+          f"program {'alive' if alive else 'DIED'}, at most {most} descriptors; phone served "
+          f"{during[0]}/{TRIES} during, {after[0]}/{TRIES} after; {figures(after[1])}")
+
+
 def resident_kib():
     with open(f"/proc/{os.environ['PROGRAM_PID']}/status") as status:
         for line in status:
@@ -414,6 +732,16 @@ if __name__ == "__main__":
         stuck()
     elif mode == "pipeline":
         pipeline()
+    elif mode == "slowreaders":
+        slow_readers()
+    elif mode == "nudge":
+        nudge()
+    elif mode == "orphans":
+        orphans()
+    elif mode == "linger":
+        linger()
+    elif mode == "idle":
+        idle_hold()
     else:
         holder_addresses = os.environ.get("HOLDER_ADDRESSES", FLOOD_ADDRESSES[0]).split(",")
         holders_count = int(os.environ.get("HOLDERS", "0"))

@@ -49,7 +49,11 @@ void AddressWatch::start() {
 
 void AddressWatch::check() {
     QList<InterfaceInfo> interfaces = m_read();
-    if (interfaces == m_interfaces)
+    // Loopback is always there, so a read with no interface at all is one the system refused
+    // (no descriptor left for the socket that asks, as under a flood of connections). The
+    // network has not gone: taking that read as news would lose the address, redraw the code
+    // for loopback and ask about a network that did not change.
+    if (interfaces.isEmpty() || interfaces == m_interfaces)
         return;
     const bool moved = take(std::move(interfaces));
     emit interfacesChanged(m_interfaces);

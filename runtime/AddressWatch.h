@@ -25,7 +25,8 @@ public:
 
     /// `interfaces` reads the machine's interfaces now; they are read every `interval` once
     /// started (on `clock`), and at once whenever the platform reports a change of network. Each
-    /// look reads them once, for the address, the advertised adapter and the interfaces alike.
+    /// look reads them once, for the address, the advertised adapter and the interfaces alike; a
+    /// look that reads none (the system could not tell) keeps the interfaces last read.
     explicit AddressWatch(std::function<QList<InterfaceInfo>()> interfaces,
                           std::chrono::milliseconds interval = kInterval,
                           Clock& clock = Clock::system(), QObject* parent = nullptr);

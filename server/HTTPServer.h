@@ -5,6 +5,7 @@
 #include "runtime/Clock.h"
 #include "server/AcceptLoop.h"
 #include "server/ConnectionAdmission.h"
+#include "server/DescriptorBudget.h"
 #include "server/DeviceEvent.h"
 #include "server/KeyReads.h"
 #include "server/LocalPeer.h"
@@ -26,8 +27,9 @@ struct ServerLimits {
     /// without the system taking a byte of it; then its connection is closed (Deadlines).
     std::chrono::milliseconds idleTimeout{10'000};
     /// At most this many connections are open; who gives way to a newcomer at the bound is
-    /// ConnectionAdmission's rule. Bytes waiting in the system are read before judging.
-    int maxConnections = 512;
+    /// ConnectionAdmission's rule. Bytes waiting in the system are read before judging. By
+    /// default, with reservedConnections, what the process's descriptor limit leaves room for.
+    int maxConnections = connectionBudget().maxConnections;
     /// After an accept that fails (no descriptors or buffers left), accepting pauses this long,
     /// doubling at each failure in a row up to the longest pause.
     std::chrono::milliseconds firstAcceptPause{50};
@@ -36,7 +38,7 @@ struct ServerLimits {
     int connectionsPerAddress = 64;
     /// Places above maxConnections for newcomers from addresses that hold none, used only when
     /// every open connection is replying.
-    int reservedConnections = 64;
+    int reservedConnections = connectionBudget().reservedConnections;
 };
 
 /// Whether a client from this address may be served at all.

@@ -3,6 +3,7 @@
 
 #include <QThreadPool>
 
+#include <latch>
 #include <mutex>
 #include <utility>
 
@@ -13,10 +14,17 @@ namespace {
 // The workers. Never destroyed: destroying a pool waits for its reads, and a read of a stalled
 // share may never end, which would keep the program from quitting. A worker still stuck when the
 // program ends goes with the process; its result is dropped (see Mailbox).
+// Every worker is started with the pool and kept: a thread started later, when a flood has taken
+// every descriptor, cannot make its wake-up descriptor, and that ends the process. Each start
+// waits until all have started, so that no worker takes two and every thread is made.
 QThreadPool& workers() {
     static QThreadPool* const pool = [] {
         auto* created = new QThreadPool;
         created->setMaxThreadCount(KeyReads::kMaxInFlight);
+        created->setExpiryTimeout(-1);
+        auto started = std::make_shared<std::latch>(KeyReads::kMaxInFlight);
+        for (int worker = 0; worker < KeyReads::kMaxInFlight; ++worker)
+            created->start([started] { started->arrive_and_wait(); });
         return created;
     }();
     return *pool;
@@ -39,6 +47,7 @@ KeyReads::KeyReads(KeyFileReader reader, QObject* parent)
     , m_reader(std::move(reader))
     , m_mailbox(std::make_shared<Mailbox>()) {
     m_mailbox->owner = this;
+    workers(); // started with the server, while descriptors are to be had
 }
 
 KeyReads::~KeyReads() {

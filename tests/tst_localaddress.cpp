@@ -1,7 +1,9 @@
 // Which of this computer's addresses the phone is told to connect to.
+#include "runtime/AddressWatch.h"
 #include "runtime/LocalAddress.h"
 #include "runtime/NetworkCategory.h"
 #include "runtime/RouteTable.h"
+#include "support/ManualClock.h"
 
 #include <QTest>
 
@@ -49,6 +51,7 @@ private slots:
     void routeFactsDecide_data();
     void routeFactsDecide();
     void systemChoiceIsNeverTheWildcard();
+    void watchKeepsInterfacesNoneCouldRead();
 };
 
 void TestLocalAddress::choose_data() {
@@ -148,6 +151,30 @@ void TestLocalAddress::systemChoiceIsNeverTheWildcard() {
     QVERIFY(chosen != QHostAddress(QHostAddress::AnyIPv4));
     // The system's own answer for that address returns, whatever it is (Unknown off Windows).
     qInfo("network category: %d", int(runtime::networkCategoryOf(chosen.toIPv4Address())));
+}
+
+// A read that finds no interface at all (the system could not be asked, as with no descriptor
+// left) changes nothing; a real change afterwards is still seen.
+void TestLocalAddress::watchKeepsInterfacesNoneCouldRead() {
+    ManualClock clock;
+    QList<InterfaceInfo> system{loopback(), adapter(QStringLiteral("eth0"), {"192.168.1.20"})};
+    runtime::AddressWatch watch([&system] { return system; }, runtime::AddressWatch::kInterval,
+                                clock);
+    QStringList changes;
+    QObject::connect(&watch, &runtime::AddressWatch::changed,
+                     [&changes](const QString& address) { changes.append(address); });
+    int reads = 0;
+    QObject::connect(&watch, &runtime::AddressWatch::interfacesChanged, [&reads] { ++reads; });
+    watch.read();
+    watch.start();
+    clock.advance(runtime::AddressWatch::kInterval);
+    system.clear();
+    clock.advance(runtime::AddressWatch::kInterval);
+    QCOMPARE(watch.interfaces().size(), 2);
+    system = {loopback()};
+    clock.advance(runtime::AddressWatch::kInterval);
+    QCOMPARE(changes, QStringList{"127.0.0.1"});
+    QCOMPARE(reads, 1);
 }
 
 QTEST_GUILESS_MAIN(TestLocalAddress)

@@ -69,9 +69,13 @@ bool sendRequest(const QHostAddress& from, quint16 port, const QByteArray& key) 
 
 // An adapter that is up and running with `address` ("a.b.c.d/prefix"); none for 127.0.0.1.
 QList<runtime::InterfaceInfo> adapterWith(const QString& address, bool defaultRoute = false) {
-    if (address.startsWith(QLatin1String("127.")))
-        return {};
     runtime::InterfaceInfo adapter;
+    if (address.startsWith(QLatin1String("127."))) {
+        // No network left but loopback, which the system always lists.
+        adapter.up = adapter.running = adapter.loopback = true;
+        adapter.addresses = {QHostAddress(QHostAddress::LocalHost)};
+        return {adapter};
+    }
     adapter.name = QStringLiteral("eth") + address;
     adapter.up = adapter.running = true;
     adapter.defaultRoute = defaultRoute;
