@@ -153,6 +153,7 @@ in_build_env() {
         ZORVIK_WINDOWS_QT5 JOBS NICE CONFIGURE_ONLY SIGNING_TIMESTAMP_URL; do
         [[ -n ${!name:-} ]] && vars+=("$name=${!name}")
     done
+    # shellcheck disable=SC2016 # expanded in the environment
     unshare -m bash -c "$(declare -f build_env_enter); build_env_enter \"\$@\"" _ \
         "$BUILD_ENV" "$binds" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
         "${vars[@]}" bash -c 'umask 022; cd "$0" && exec "$@"' "$PWD" "$@"
@@ -160,6 +161,7 @@ in_build_env() {
 
 # The environment's package list, as BUILDINFO records it.
 build_env_packages() {
+    # shellcheck disable=SC2016 # dpkg-query's fields
     chroot "$BUILD_ENV" dpkg-query -W -f='${Package} ${Version}\n'
 }
 
