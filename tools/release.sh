@@ -103,7 +103,7 @@ in_release_dates() {
     for major in 6 5; do
         prefix=$qt6
         [[ $major == 5 ]] && prefix=$qt5
-        pins=$(grep -xs 'current\|next' "$prefix/.complete" || echo "named by ZORVIK_WINDOWS_QT")
+        pins=$(bash "$ROOT/tools/windows-qt$major.sh" --pins)
         echo "qt$major-windows $(tree_sha256 "$prefix") $prefix (pins: $pins)"
         sha_var=CURRENT_QT${major}_ARCHIVE_SHA256
         [[ $pins == current ]] && echo "qt$major-archive-sha256 ${!sha_var}"

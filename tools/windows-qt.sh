@@ -33,7 +33,7 @@ case "${1:-}" in
     variable=ZORVIK_WINDOWS_QT5
     ;;
 *)
-    echo "usage: $0 6|5 [--source|--libraries|--tree-sha256|--next-tree-sha256|--make-archive OUTDIR]" >&2
+    echo "usage: $0 6|5 [--pins|--source|--libraries|--tree-sha256|--next-tree-sha256|--make-archive OUTDIR]" >&2
     exit 2
     ;;
 esac
@@ -58,6 +58,10 @@ pins_in_use() {
     fi
 }
 case "${2:-}" in
+--pins)
+    pins_in_use
+    exit 0
+    ;;
 --source)
     echo "$source"
     exit 0
