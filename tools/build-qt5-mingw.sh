@@ -74,7 +74,8 @@ build_libraries
 # zlib, libpng and PCRE2 are the ones above (-system-*); what the program does not use is left
 # out rather than shipped unmaintained: FreeType (Windows draws text with GDI and DirectWrite),
 # HarfBuzz (text shaping falls back to the font engine's, enough for the program's own texts),
-# Markdown, the MIME database (QMimeDatabase is not used) and PDF (with it the ICC profile it
+# Markdown (-no-libmd4c: the reader is decided by that option, not by its feature), the MIME
+# database (QMimeDatabase is not used) and PDF (with it the ICC profile it
 # embeds).
 log "2. configure qtbase $QT_VERSION for $TRIPLET (Debian 13 build environment)"
 QTBUILD=$WORK/qtbuild
@@ -88,7 +89,7 @@ if [[ ! -f $QTBUILD/config.status ]]; then
         -system-zlib -system-libpng -system-pcre -no-harfbuzz -no-freetype -no-libjpeg \
         -I "$DEPS/include" -L "$DEPS/lib" \
         -no-feature-tabletevent -no-feature-concurrent -no-feature-xml -no-feature-printer \
-        -no-feature-textmarkdownreader -no-feature-textmarkdownwriter \
+        -no-libmd4c -no-feature-textmarkdownwriter \
         -no-feature-mimetype-database -no-feature-pdf \
         -no-direct2d -no-vulkan -no-pkg-config -prefix "$IN_PREFIX"
 fi
