@@ -45,7 +45,7 @@ EMBEDDED = [
     ("mimetype_database", ("Qt6Core.dll",), ["tika-mimetypes"], None),
     ("mimetype_database", ("Qt5Core.dll",), [], {
         "Id": "freedesktop-mime-database", "Name": "freedesktop.org shared MIME-info database",
-        "Version": "as in Qt's source", "License": "GNU General Public License v2.0 or later",
+        "License": "GNU General Public License v2.0 or later",
         "LicenseId": "GPL-2.0-or-later", "LicenseFile": "LICENSE.GPL2",
         "Copyright": "Copyright the freedesktop.org shared-mime-info contributors"}),
     ("pdf", ("Qt6Gui.dll", "Qt5Gui.dll"), ["icc-srgb-color-profile"], None),

@@ -38,8 +38,9 @@ component() {
     # A package built from another's source (the mingw-w64 GCC runtime from gcc-14) names it too.
     local built_using from=""
     built_using=$(query -W -f='${Built-Using}' "$package" | sed -n 's/^\([^ ,]*\) (= \([^),]*\)).*/\1 \2/p')
-    [[ -n $built_using ]] && from=", built from Debian source package $built_using,
-      https://snapshot.debian.org/package/${built_using% *}/${built_using#* }/"
+    [[ -n $built_using ]] && from=", built from Debian source package $built_using,"
+    [[ -n $built_using ]] &&
+        from+=" https://snapshot.debian.org/package/${built_using% *}/${built_using#* }/"
     for file in "$@"; do
         files+="${files:+,}\"$folder/$(basename "$file")\": \"${root%/}$file\""
     done
