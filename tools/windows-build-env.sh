@@ -187,7 +187,7 @@ build_env_runtime_dlls() {
 # the library's bytes depend on its source alone.
 build_env_finish_prefix() {
     # shellcheck disable=SC2016 # expanded in the build environment
-    in_build_env nice -n "${NICE:-10}" bash -c 'set -euo pipefail
+    (cd / && in_build_env nice -n "${NICE:-10}" bash -c 'set -euo pipefail
         work=$1 prefix=$2 triplet=x86_64-w64-mingw32
         rm -rf "$work/src/QR-Code-generator-1.8.0" "$work/qrbuild"
         tar xzf "$work/src/qr-code-generator_1.8.0.orig.tar.gz" -C "$work/src"
@@ -202,7 +202,7 @@ build_env_finish_prefix() {
         for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
             install -m644 "$(readlink -f "$($triplet-g++-posix -print-file-name=$dll)")" \
                 "$prefix/bin/$dll"
-        done' _ "$1" "$2"
+        done' _ "$1" "$2")
 }
 
 if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
