@@ -46,7 +46,12 @@ CURRENT_QT5_TREE=84f99f4b8a6b5e05c7caf8a0b709ac31cb1f2da7919b6a7eb7a11457ec61f89
 CURRENT_QT5_LIBRARIES=""
 
 # Next: the tree hashes tools/build-qt*-mingw.sh give from the sources above, whatever folder the
-# clone is in and whenever they run. Empty: not yet measured (a build of it has not finished).
+# clone is in and whenever they run. EMPTY: NOT YET MEASURED from these sources. The mirror the
+# scripts were first run against lacked the Debian parts of libpng1.6 1.6.48-1+deb13u6 and pcre2
+# 10.46-1~deb13u3; Qt 5.15.15 built twice with libpng1.6 1.6.48-1 and pcre2 10.46-1~deb13u1
+# instead (ZORVIK_SOURCES_FROM_POOL=1), from two clones in different folders, gave the same tree,
+# 702de9e6fef1e0d665513e550729503e181d48f99ae35da5ce1658bdcba5ae9e, which is not a pin: the
+# pinned sources give another. Qt 6.8.2 has not been built by the scripts yet.
 NEXT_QT6_TREE=""
 NEXT_QT5_TREE=""
 NEXT_LIBRARIES="ZLIB LIBPNG PCRE2"
