@@ -1,5 +1,10 @@
 # Install rules and CPack: a runnable folder, ZIP and NSIS installer on Windows; a .deb on Linux.
 
+# The .deb's maintainer and its changelog's author. The project publishes no address of its
+# owner yet: a reserved, never-delivered domain (.invalid) says so rather than a host that looks
+# local.
+set(ZORVIK_MAINTAINER "${PROJECT_NAME} developers <maintainers@zorvik-qrcode.invalid>")
+
 set(ZORVIK_PORT 10999)
 
 if(WIN32 AND MINGW)
@@ -93,6 +98,14 @@ else()
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
     # Machine-readable: the package holds only the product's own files.
     install(FILES packaging/linux/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zorvik-qrcode)
+    # A native package's changelog, one entry for this version, dated by the commit
+    # (SOURCE_DATE_EPOCH, which string(TIMESTAMP) follows) and compressed without a name or time.
+    string(TIMESTAMP zorvik_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+    configure_file(packaging/linux/changelog.in "${PROJECT_BINARY_DIR}/changelog" @ONLY)
+    execute_process(COMMAND gzip -9nc "${PROJECT_BINARY_DIR}/changelog"
+                    OUTPUT_FILE "${PROJECT_BINARY_DIR}/changelog.gz" COMMAND_ERROR_IS_FATAL ANY)
+    install(FILES "${PROJECT_BINARY_DIR}/changelog.gz"
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zorvik-qrcode)
 endif()
 
 # Package variables reach CPack as written, without a second round of CMake escaping.
@@ -182,7 +195,12 @@ list(APPEND CPACK_PRE_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/NsisUninstallLi
 # plugins, which no library links.
 set(CPACK_DEBIAN_PACKAGE_NAME zorvik-qrcode)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${PROJECT_NAME} developers <zorvik-qrcode@localhost>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZORVIK_MAINTAINER}")
+# The extended description; CPack puts the summary (PROJECT_DESCRIPTION) before it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Zorvik_QRCode lists the signature keys kept in the user's documents and shows
+a QR code for the selected one. The companion phone application scans the code,
+which names this computer's address on the local network, and fetches that key
+from the program's small built-in key server (TCP port 10999).")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 if(ZORVIK_QT_MAJOR STREQUAL "6")

@@ -17,30 +17,40 @@
 #
 # Environment: JOBS (default 2), NICE (default 10); CONFIGURE_ONLY=1 stops after configuring Qt.
 source "$(dirname "$0")/build-qt-common.sh"
-QT_VERSION=5.15.15
-QT_DEBVER=5.15.15+dfsg-6+deb13u1
-ensure_packages patch xz-utils apt
-# Qt 5's win32-g++ makefiles call $(CROSS_COMPILE)g++ etc. through PATH: a folder of links
-# to the posix-thread compilers of the build environment, first in PATH there, makes sure the
-# posix variant is used.
+QT_VERSION=$QT5_VERSION
+read -r QT_PACKAGE QT_DEBVER _ <<<"$QT5_SOURCE"
+ensure_packages patch xz-utils apt dpkg-dev
+qt_build_setup 5 "$QT_VERSION"
+# Qt 5's win32-g++ makefiles call $(CROSS_COMPILE)g++ etc. through PATH: a folder of wrappers
+# around the posix-thread compilers of the build environment, first in PATH there, makes sure the
+# posix variant is used, and adds to every compile and link what keeps the bytes reproducible
+# (qmake takes no such flags for its configure tests) and PCRE2_STATIC (the static PCRE2 below).
 TC=$WORK/toolchain-bin
+rm -rf "$TC"
 mkdir -p "$TC"
-for t in gcc g++ c++ cpp gcc-ar gcc-nm gcc-ranlib; do
-    ln -sf "/usr/bin/$TRIPLET-$t-posix" "$TC/$TRIPLET-$t"
+for t in gcc g++ c++; do
+    printf '#!/bin/sh\nexec /usr/bin/%s-%s-posix %s -DPCRE2_STATIC "$@" %s\n' \
+        "$TRIPLET" "$t" "$REPRO_CFLAGS" "$REPRO_LDFLAGS" >"$TC/$TRIPLET-$t"
+    chmod 755 "$TC/$TRIPLET-$t"
 done
-in_env() { in_build_env env PATH="$TC:/usr/sbin:/usr/bin:/sbin:/bin" nice -n "$NICE" "$@"; }
+for t in cpp gcc-nm gcc-ranlib; do ln -sf "/usr/bin/$TRIPLET-$t-posix" "$TC/$TRIPLET-$t"; done
+printf '#!/bin/sh\nexec /usr/bin/%s-gcc-ar-posix "$@"\n' "$TRIPLET" >"$TC/$TRIPLET-gcc-ar"
+chmod 755 "$TC/$TRIPLET-gcc-ar"
+in_qt() { in_env env PATH="$BUILD/toolchain-bin:/usr/sbin:/usr/bin:/sbin:/bin" "$@"; }
 
 # ---------------------------------------------------------------- 1. sources (private apt)
 log "1. sources from Debian 13's source index (private apt configuration)"
-fetch_sources "qtbase-opensource-src=$QT_DEBVER" "qtbase-opensource-src_${QT_DEBVER}.dsc" trixie
+fetch_sources "$QT_PACKAGE=$QT_DEBVER" "${QT_PACKAGE}_${QT_DEBVER}.dsc" trixie
 
 QTSRC=$WORK/src/qtbase-everywhere-src-$QT_VERSION
+IN_QTSRC=$BUILD/src/qtbase-everywhere-src-$QT_VERSION
 if [[ ! -f $QTSRC/.patched ]]; then
     rm -rf "$QTSRC"
-    tar xf "qtbase-opensource-src_${QT_VERSION}+dfsg.orig.tar.xz"
-    tar xf "qtbase-opensource-src_${QT_DEBVER}.debian.tar.xz" -C "$QTSRC"
+    tar xf "${QT_PACKAGE}_${QT_VERSION}+dfsg.orig.tar.xz"
+    tar xf "${QT_PACKAGE}_${QT_DEBVER}.debian.tar.xz" -C "$QTSRC"
     : >"$WORK/patches.log"
-    for p in $(grep -v '^#' "$QTSRC/debian/patches/series" | grep .); do
+    grep -v '^#' "$QTSRC/debian/patches/series" | grep . >"$WORK/series"
+    while read -r p; do
         if patch -d "$QTSRC" -p1 -s -N --dry-run <"$QTSRC/debian/patches/$p" >/dev/null 2>&1; then
             patch -d "$QTSRC" -p1 -s -N <"$QTSRC/debian/patches/$p"
             echo "applied $p" >>"$WORK/patches.log"
@@ -48,9 +58,12 @@ if [[ ! -f $QTSRC/.patched ]]; then
             echo "SKIPPED $p" >>"$WORK/patches.log"
             log "patch skipped: $p"
         fi
-    done
+    done <"$WORK/series"
     touch "$QTSRC/.patched"
 fi
+SOURCE_DATE_EPOCH=$(qt_source_date_epoch "$QTSRC/debian" "$QT5_SOURCE_DATE_EPOCH")
+export SOURCE_DATE_EPOCH QT_RCC_SOURCE_DATE_OVERRIDE=$SOURCE_DATE_EPOCH
+build_libraries
 
 # ---------------------------------------------------------------- 2. qtbase
 # Feature notes: the +dfsg tarball has no src/3rdparty/wintab (tablet support of the windows
@@ -58,27 +71,36 @@ fi
 # qt5 checkout, so unneeded qtbase modules are turned off as features (sql, xml, concurrent,
 # printer -> no QtPrintSupport). The windows platform plugin, offscreen and minimal plugins,
 # the windowsvista style and the gif/ico image formats are built.
+# zlib, libpng and PCRE2 are the ones above (-system-*); what the program does not use is left
+# out rather than shipped unmaintained: FreeType (Windows draws text with GDI and DirectWrite),
+# HarfBuzz (text shaping falls back to the font engine's, enough for the program's own texts),
+# Markdown (-no-libmd4c: the reader is decided by that option, not by its feature), the MIME
+# database (QMimeDatabase is not used) and PDF (with it the ICC profile it
+# embeds).
 log "2. configure qtbase $QT_VERSION for $TRIPLET (Debian 13 build environment)"
 QTBUILD=$WORK/qtbuild
 if [[ ! -f $QTBUILD/config.status ]]; then
     mkdir -p "$QTBUILD"
-    cd "$QTBUILD"
-    in_env "$QTSRC/configure" \
+    # shellcheck disable=SC2016 # expanded in the build environment
+    in_qt bash -c 'cd "$0" && exec "$@"' "$BUILD/qtbuild" "$IN_QTSRC/configure" \
         -xplatform win32-g++ -device-option CROSS_COMPILE=$TRIPLET- \
         -release -shared -opensource -confirm-license -nomake examples -nomake tests \
         -no-opengl -no-dbus -no-sql-sqlite -no-feature-sql -no-ssl -no-icu -no-fontconfig \
-        -qt-zlib -qt-libpng -qt-pcre -qt-harfbuzz -qt-freetype -no-libjpeg \
+        -system-zlib -system-libpng -system-pcre -no-harfbuzz -no-freetype -no-libjpeg \
+        -I "$DEPS/include" -L "$DEPS/lib" \
         -no-feature-tabletevent -no-feature-concurrent -no-feature-xml -no-feature-printer \
-        -no-direct2d -no-vulkan -prefix "$PREFIX"
+        -no-libmd4c -no-feature-textmarkdownwriter \
+        -no-feature-mimetype-database -no-feature-pdf \
+        -no-direct2d -no-vulkan -no-pkg-config -prefix "$IN_PREFIX"
 fi
 if [[ ${CONFIGURE_ONLY:-0} == 1 ]]; then log "configured only"; exit 0; fi
 log "2. build qtbase (make -j$JOBS, nice $NICE)"
-in_env make -C "$QTBUILD" -j"$JOBS"
+in_qt make -C "$BUILD/qtbuild" -j"$JOBS"
 log "2. install qtbase into $PREFIX"
-in_env make -C "$QTBUILD" install >"$WORK/qt-install.log"
+in_qt make -C "$BUILD/qtbuild" install >"$WORK/qt-install.log"
 
 # ---------------------------------------------------------------- 3. and 4.
 log "3. qrcodegen (C++) static library; 4. the GCC 14 runtime beside Qt's DLLs"
-build_env_finish_prefix "$WORK" "$PREFIX"
+build_env_finish_prefix "$BUILD" "$IN_PREFIX"
 
 log "done: $PREFIX ($(((SECONDS - started) / 60)) minutes)"

@@ -19,25 +19,27 @@
 #
 # Environment: JOBS (default 2), NICE (default 10); CONFIGURE_ONLY=1 stops after configuring Qt.
 source "$(dirname "$0")/build-qt-common.sh"
-TOOLCHAIN=$HERE/../cmake/mingw-w64-x86_64.cmake
-QT_VERSION=6.8.2
-QT_DEBVER=6.8.2+dfsg-9+deb13u2
-ensure_packages patch xz-utils apt python3
+QT_VERSION=$QT6_VERSION
+read -r QT_PACKAGE QT_DEBVER _ <<<"$QT6_SOURCE"
+ensure_packages patch xz-utils apt python3 dpkg-dev
+qt_build_setup 6 "$QT_VERSION"
 
 # ---------------------------------------------------------------- 1. sources (private apt)
 log "1. sources from Debian 13's source index (private apt configuration)"
-fetch_sources "qt6-base=$QT_DEBVER" "qt6-base_${QT_DEBVER}.dsc" trixie
+fetch_sources "$QT_PACKAGE=$QT_DEBVER" "${QT_PACKAGE}_${QT_DEBVER}.dsc" trixie
 
 QTSRC=$WORK/src/qtbase-everywhere-src-$QT_VERSION
+IN_QTSRC=$BUILD/src/qtbase-everywhere-src-$QT_VERSION
 if [[ ! -f $QTSRC/.patched ]]; then
     rm -rf "$QTSRC"
-    tar xf "qt6-base_${QT_VERSION}+dfsg.orig.tar.xz"
-    tar xf "qt6-base_${QT_DEBVER}.debian.tar.xz" -C "$QTSRC"
+    tar xf "${QT_PACKAGE}_${QT_VERSION}+dfsg.orig.tar.xz"
+    tar xf "${QT_PACKAGE}_${QT_DEBVER}.debian.tar.xz" -C "$QTSRC"
     # Debian's patches (security fixes and packaging changes), in series order.
-    for p in $(grep -v '^#' "$QTSRC/debian/patches/series" | grep .); do
+    grep -v '^#' "$QTSRC/debian/patches/series" | grep . >"$WORK/series"
+    while read -r p; do
         [[ $p == enable_skip_plugins.patch ]] && continue
         patch -d "$QTSRC" -p1 -s <"$QTSRC/debian/patches/$p"
-    done
+    done <"$WORK/series"
     # With FEATURE_opengl=OFF, Qt still turns "dynamicgl" on for Windows, and the windows plugin
     # then fails: 'QOpenGLStaticContext' has not been declared (qwindowswindow.cpp).
     f=$QTSRC/src/plugins/platforms/windows/qwindowswindow.cpp
@@ -73,22 +75,36 @@ open(path, "w").write(text.replace(old, new))
 GUARD
     touch "$QTSRC/.patched"
 fi
+SOURCE_DATE_EPOCH=$(qt_source_date_epoch "$QTSRC/debian" "$QT6_SOURCE_DATE_EPOCH")
+export SOURCE_DATE_EPOCH QT_RCC_SOURCE_DATE_OVERRIDE=$SOURCE_DATE_EPOCH
+build_libraries
 
 # ---------------------------------------------------------------- 2. qtbase
 # What the +dfsg tarball removed from src/3rdparty: iaccessible2 (not used by Qt 6's windows
 # plugin), sqlite (SQL is off), wintab (wintab.h: the windows plugin's tablet support) -> the
-# tabletevent feature is off. zlib, libpng, pcre2, harfbuzz, freetype, double-conversion are
-# bundled and used (no system copies). networklistmanager (QNetworkInformation's Windows
+# tabletevent feature is off. zlib, libpng and PCRE2 are the ones above (system_*, static; the
+# compile and link flags keep the bytes reproducible, PCRE2_STATIC goes with the static PCRE2);
+# what the program does not use is left out rather than shipped unmaintained: FreeType (Windows
+# draws text with GDI and DirectWrite), HarfBuzz (text shaping falls back to the font engine's,
+# enough for the program's own texts), Markdown, the MIME database (QMimeDatabase is not used)
+# and PDF (with it the ICC profile it embeds). double-conversion stays bundled. networklistmanager (QNetworkInformation's Windows
 # backend plugin) is off: under Wine 8 it never returns from
 # QNetworkListManagerEvents::checkBehindCaptivePortal() (100 % CPU, no window). No SBOM: it
 # carries the build's time, which would change a hash over the prefix.
 log "2. configure qtbase $QT_VERSION for $TRIPLET (Debian 13 build environment)"
-QTBUILD=$WORK/qtbuild
-mkdir -p "$QTBUILD"
-in_build_env nice -n "$NICE" cmake -G Ninja -S "$QTSRC" -B "$QTBUILD" \
-    -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+mkdir -p "$WORK/qtbuild"
+flags="$REPRO_CFLAGS -DPCRE2_STATIC"
+in_env cmake -G Ninja -S "$IN_QTSRC" -B "$BUILD/qtbuild" \
+    -DCMAKE_TOOLCHAIN_FILE="$IN_TOOLCHAIN" -DMINGW_EXTRA_ROOTS="$DEPS" \
     -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
-    -DCMAKE_INSTALL_PREFIX="$PREFIX" \
+    -DCMAKE_INSTALL_PREFIX="$IN_PREFIX" \
+    -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \
+    -DCMAKE_SHARED_LINKER_FLAGS="$REPRO_LDFLAGS" -DCMAKE_EXE_LINKER_FLAGS="$REPRO_LDFLAGS" \
+    -DCMAKE_MODULE_LINKER_FLAGS="$REPRO_LDFLAGS" \
+    -DCMAKE_C_ARCHIVE_CREATE="<CMAKE_AR> qcD <TARGET> <LINK_FLAGS> <OBJECTS>" \
+    -DCMAKE_CXX_ARCHIVE_CREATE="<CMAKE_AR> qcD <TARGET> <LINK_FLAGS> <OBJECTS>" \
+    -DCMAKE_C_ARCHIVE_FINISH="<CMAKE_RANLIB> -D <TARGET>" \
+    -DCMAKE_CXX_ARCHIVE_FINISH="<CMAKE_RANLIB> -D <TARGET>" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DQT_QMAKE_TARGET_MKSPEC=win32-g++ -DQT_GENERATE_SBOM=OFF \
     -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
@@ -98,25 +114,28 @@ in_build_env nice -n "$NICE" cmake -G Ninja -S "$QTSRC" -B "$QTBUILD" \
     -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
     -DFEATURE_vulkan=OFF -DFEATURE_direct2d=OFF -DFEATURE_direct2d1_1=OFF \
     -DFEATURE_tabletevent=OFF \
-    -DFEATURE_png=ON -DFEATURE_system_png=OFF -DFEATURE_system_zlib=OFF \
+    -DFEATURE_png=ON -DFEATURE_system_png=ON -DFEATURE_system_zlib=ON \
+    -DZLIB_LIBRARY="$DEPS/lib/libz.a" -DZLIB_INCLUDE_DIR="$DEPS/include" \
+    -DPNG_LIBRARY="$DEPS/lib/libpng16.a" -DPNG_PNG_INCLUDE_DIR="$DEPS/include" \
     -DFEATURE_jpeg=OFF -DFEATURE_system_jpeg=OFF \
-    -DFEATURE_freetype=ON -DFEATURE_system_freetype=OFF \
-    -DFEATURE_harfbuzz=ON -DFEATURE_system_harfbuzz=OFF \
-    -DFEATURE_pcre2=ON -DFEATURE_system_pcre2=OFF \
+    -DFEATURE_freetype=OFF -DFEATURE_harfbuzz=OFF \
+    -DFEATURE_pcre2=ON -DFEATURE_system_pcre2=ON \
+    -DFEATURE_textmarkdownreader=OFF -DFEATURE_textmarkdownwriter=OFF \
+    -DFEATURE_mimetype_database=OFF -DFEATURE_pdf=OFF \
     -DFEATURE_system_doubleconversion=OFF -DFEATURE_system_libb2=OFF \
     -DFEATURE_zstd=OFF -DFEATURE_icu=OFF -DFEATURE_glib=OFF -DFEATURE_ssl=OFF \
     -DFEATURE_openssl=OFF -DFEATURE_brotli=OFF -DFEATURE_libproxy=OFF -DFEATURE_gssapi=OFF \
     -DFEATURE_fontconfig=OFF -DFEATURE_pkg_config=OFF -DFEATURE_androiddeployqt=OFF \
-    -DFEATURE_networklistmanager=OFF
+    -DFEATURE_networklistmanager=OFF >"$WORK/qt-configure.log"
 
 if [[ ${CONFIGURE_ONLY:-0} == 1 ]]; then log "configured only"; exit 0; fi
 log "2. build qtbase (ninja -j$JOBS, nice $NICE)"
-in_build_env nice -n "$NICE" ninja -C "$QTBUILD" -j"$JOBS"
+in_env ninja -C "$BUILD/qtbuild" -j"$JOBS"
 log "2. install qtbase into $PREFIX"
-in_build_env nice -n "$NICE" ninja -C "$QTBUILD" install >"$WORK/qt-install.log"
+in_env ninja -C "$BUILD/qtbuild" install >"$WORK/qt-install.log"
 
 # ---------------------------------------------------------------- 3. and 4.
 log "3. qrcodegen (C++) static library; 4. the GCC 14 runtime beside Qt's DLLs"
-build_env_finish_prefix "$WORK" "$PREFIX"
+build_env_finish_prefix "$BUILD" "$IN_PREFIX"
 
 log "done: $PREFIX ($(((SECONDS - started) / 60)) minutes)"

@@ -8,7 +8,8 @@
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" libzxing-dev dpkg-dev desktop-file-utils nsis \
-    mingw-w64 nodejs xvfb xauth curl iproute2 python3 python3-yaml libxml2-utils shellcheck
+    mingw-w64 nodejs xvfb xauth curl iproute2 python3 python3-yaml libxml2-utils shellcheck \
+    lintian unzip
 # Debian's nodejs comes without npm; other builds of nodejs bring their own.
 command -v npm >/dev/null || ensure_packages npm
 build ci
@@ -40,23 +41,42 @@ done
 apt-get install --simulate "$deb" >/dev/null || fail "apt cannot install $(basename "$deb")"
 grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
     "$work/root/usr/share/doc/zorvik-qrcode/copyright" || fail "no machine-readable copyright file"
+# No lintian error (warnings are printed, not judged).
+lintian --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1 || true
+cat "$work/lintian.log"
+! grep -q '^E: ' "$work/lintian.log" || fail "lintian finds errors in $(basename "$deb")"
 
 echo "== Licence notices and corresponding source (as released)"
 # Each Windows package: the notice and the licence texts of Qt, of the compiler runtime, of
 # winpthreads and of the QR library, and third-party texts from Qt's attribution files.
+# Every licence text an entry points to ("Full licence text: licenses\SPDX\...") ships, the
+# Unicode permission notices of Qt 6 among them.
 for zip in "$ROOT"/dist/*.zip; do
     listing=$(unzip -Z1 "$zip")
-    for path in NOTICE.txt licenses/Qt/LGPL-3.0.txt licenses/Qt/GPL-3.0.txt \
-        licenses/GCC-runtime/copyright licenses/GCC-runtime/GPL-3 licenses/winpthreads/copyright \
-        licenses/qrcodegen/copyright licenses/Qt-third-party/zlib.txt; do
+    wanted=(NOTICE.txt licenses/Qt/LGPL-3.0.txt licenses/Qt/GPL-3.0.txt
+        licenses/GCC-runtime/copyright licenses/GCC-runtime/GPL-3 licenses/winpthreads/copyright
+        licenses/qrcodegen/copyright)
+    [[ $zip == *windows10-11* ]] &&
+        wanted+=(licenses/SPDX/Unicode-3.0.txt licenses/SPDX/Unicode-DFS-2016.txt)
+    mapfile -t -O "${#wanted[@]}" wanted < <(unzip -p "$zip" '*/licenses/Qt-third-party/*' |
+        tr -d '\r' | sed -n 's/^Full licence text: //p' | tr ',' '\n' | tr -d ' ' | sed 's|\\|/|g' | sort -u)
+    for path in "${wanted[@]}"; do
         grep -qx "[^/]*/$path" <<<"$listing" || fail "$(basename "$zip") lacks $path"
     done
+    if [[ $zip == *windows7-8* && $(unzip -p "$zip" '*/NOTICE.txt') == *ANGLE* ]]; then
+        fail "$(basename "$zip") names ANGLE, which it does not ship"
+    fi
 done
+python3 "$ROOT/tools/gather-notices.py" --self-test
 # Every file each .dsc lists, with the .dsc's checksums, and SHA256SUMS over the folder.
 (cd "$ROOT/dist-source" && sha256sum --check --quiet SHA256SUMS) || fail "dist-source/SHA256SUMS"
 source "$ROOT/tools/debian-sources.sh"
 dscs=("$ROOT"/dist-source/*.dsc)
-((${#dscs[@]} == 2)) || fail "dist-source/ does not hold the two Qt sources"
+sources=$(for major in 6 5; do
+    bash "$ROOT/tools/windows-qt$major.sh" --source
+    bash "$ROOT/tools/windows-qt$major.sh" --libraries
+done | sort -u | wc -l)
+((${#dscs[@]} == sources)) || fail "dist-source/ does not hold the $sources sources of Qt and its libraries"
 for dsc in "${dscs[@]}"; do
     dsc_complete "$dsc" || fail "$(basename "$dsc") does not match the files dist-source holds"
 done
@@ -103,9 +123,11 @@ nsi=$(echo "$packages"/_CPack_Packages/*/NSIS/project.nsi)
 install_part=$(sed -n '/^Section "-Core installation"/,/^SectionEnd/p' "$nsi")
 uninstall_part=$(sed -n '/^Section "Uninstall"/,/^SectionEnd/p' "$nsi")
 function_body() { sed -n "/^Function $1\$/,/^FunctionEnd/p" "$ROOT/packaging/windows/installer.nsh"; }
+# shellcheck disable=SC2015 # fail only runs when a grep finds nothing
 grep -q "Call zorvikAddFirewallRule" <<<"$install_part" &&
     grep -q "netsh advfirewall firewall add rule .*localport=\${ZORVIK_PORT} profile=private,domain" \
         <(function_body zorvikAddFirewallRule) || fail "the installer does not add the firewall rule"
+# shellcheck disable=SC2015 # likewise
 grep -q "Call un.zorvikBeforeRemoval" <<<"$uninstall_part" &&
     grep -q "netsh advfirewall firewall delete rule" <(function_body un.zorvikBeforeRemoval) ||
     fail "the uninstaller does not remove the firewall rule"

@@ -2,8 +2,9 @@
 # Checks tools/sign-windows.sh with a throw-away certificate made on the spot (self-signed, no
 # timestamp): every PE file in the signed ZIPs and in the signed installers' payloads (as 7-Zip
 # lists them) verifies against it, the signed packages hold the same files as the unsigned ones,
-# the unsigned packages are still what SHA256SUMS lists, and the Uninstall.exe that a signed
-# installer writes under Wine verifies too. Needs the release (dist/ and build/release/).
+# the unsigned packages are still what SHA256SUMS lists, the Uninstall.exe that a signed
+# installer writes under Wine verifies too, and each signed installer passes the installer checks
+# (tools/check-windows-installer.sh). Needs the release (dist/ and build/release/).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages osslsigncode openssl p7zip-full wine64 unzip
@@ -61,4 +62,9 @@ installer=$(echo "$work"/signed/*windows7-8-x64-signed.exe)
 /usr/lib/wine/wine64 "$installer" /S || fail "the signed installer ended with $?"
 /usr/lib/wine/wineserver -w
 verify_pe_files "$WINEPREFIX/drive_c/Program Files/Zorvik_QRCode/Uninstall.exe"
-echo "Signing checked: $verified signed PE files verify ($((SECONDS - started)) s)."
+# The signed installers are what users of a signed release run: the same installer checks.
+for signed in "$work"/signed/*-signed.exe; do
+    bash "$ROOT/tools/check-windows-installer.sh" "$signed" "${signed%.exe}.zip"
+done
+echo "Signing checked: $verified signed PE files verify, the signed installers pass the" \
+    "installer checks ($((SECONDS - started)) s)."

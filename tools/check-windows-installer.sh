@@ -7,7 +7,8 @@
 # package the Windows 10-11 one on Windows 10; it upgrades over itself through the earlier
 # uninstaller, closes a running copy before replacing its files and leaves them alone when the
 # copy cannot be asked; and its uninstaller leaves nothing behind.
-# Usage: tools/check-windows-installer.sh INSTALLER.exe PACKAGE.zip   (the same package's ZIP)
+# Usage: tools/check-windows-installer.sh INSTALLER.exe PACKAGE.zip   (the same package's ZIP;
+#        a signed installer, NAME-signed.exe, with NAME-signed.zip)
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 fail() {
@@ -21,7 +22,8 @@ zip=$(realpath "$2")
 name=$(basename "$installer" .exe)
 [[ -f $installer && -f $zip ]] || fail "no such installer or ZIP: $1 $2"
 [[ $(basename "$zip" .zip) == "$name" ]] || fail "$2 is not the ZIP of $name"
-case "$name" in
+# A signed copy (tools/sign-windows.sh) is checked as the package it was made from.
+case "${name%-signed}" in
     *-windows10-11-x64) home=win10 below=win7 ;;
     *-windows7-8-x64) home=win7 below=vista ;;
     *) fail "$name names no Windows this check knows" ;;
@@ -166,6 +168,7 @@ rc=$(run_installer)
 [[ $rc == 2 ]] || fail "the installer did not give up on a copy it cannot close ($rc)"
 # NSIS runs its uninstaller in place, and so with its exit code, only from a folder named without
 # spaces: Wine's short name for Program Files.
+# shellcheck disable=SC1003 # a Windows path, not an escape
 short=$("$wine" cmd /c 'dir /x C:\' | tr -d '\r' | awk '/ Program Files$/ {print $(NF-2)}')
 rc=0
 "$wine" 'C:\Program Files\Zorvik_QRCode\Uninstall.exe' /S "_?=C:\\$short\\Zorvik_QRCode" || rc=$?

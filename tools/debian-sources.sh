@@ -18,16 +18,18 @@ debian_source_index() {
         -o "Dir::State::Lists=$dir/lists" -o "Dir::Cache=$dir/cache")
     mkdir -p "$dir/lists/partial" "$dir/cache/archives/partial"
     mirror=$(debian_mirror)
+    # The security archive first: a security update is listed in both indexes once a point
+    # release has taken it in, but a mirror may not hold its files in the main pool yet.
     cat >"$dir/src.sources" <<SOURCES
 Types: deb-src
-URIs: $mirror
-Suites: $suite
+URIs: ${mirror%/debian}/debian-security
+Suites: $suite-security
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 
 Types: deb-src
-URIs: ${mirror%/debian}/debian-security
-Suites: $suite-security
+URIs: $mirror
+Suites: $suite
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SOURCES
@@ -59,6 +61,8 @@ fetch_debian_source() {
         ((${#apt[@]})) || exit 1
         (cd "$ZORVIK_SOURCES" &&
             apt-get "${apt[@]}" source --download-only "$package=$version" >&2) || true
+        [[ ${ZORVIK_SOURCES_FROM_POOL:-0} == 1 ]] && ! dsc_complete "$dsc" &&
+            fetch_from_pool "$package" "$version"
         dsc_complete "$dsc" || {
             echo "$(basename "$0"): cannot fetch $package $version ($suite) with matching" \
                 "checksums into $ZORVIK_SOURCES" >&2
@@ -66,6 +70,22 @@ fetch_debian_source() {
         }
     fi
     echo "$dsc"
+}
+
+# fetch_from_pool PACKAGE VERSION: for trials only (ZORVIK_SOURCES_FROM_POOL=1), a version the
+# source index no longer lists (or whose files a mirror lacks), straight from the mirror's pool:
+# the files are checked against the .dsc, but the .dsc itself against no signed index.
+fetch_from_pool() {
+    local package=$1 version=${2#*:} mirror dir file
+    mirror=$(debian_mirror)
+    if [[ $package == lib* ]]; then dir=${package:0:4}/$package; else dir=${package:0:1}/$package; fi
+    echo "$(basename "$0"): $package $version from the pool, unchecked by the archive's index" >&2
+    curl -fsS -o "$ZORVIK_SOURCES/${package}_$version.dsc" \
+        "$mirror/pool/main/$dir/${package}_${version//+/%2b}.dsc" || return 0
+    while read -r file; do
+        [[ -f $ZORVIK_SOURCES/$file ]] ||
+            curl -fsS -o "$ZORVIK_SOURCES/$file" "$mirror/pool/main/$dir/${file//+/%2b}" || true
+    done < <(sed -n '/^Files:/,/^[^ ]/ s/^ [0-9a-f]* [0-9]* //p' "$ZORVIK_SOURCES/${package}_$version.dsc")
 }
 
 # fetch_sources QT_PACKAGE[=VERSION] QT_DSC [SUITE]: for the Qt build scripts, into $WORK/src:

@@ -10,7 +10,16 @@ every compiled source file (the shipped copies are stripped). A Qt DLL installed
 symbol table (Qt 5's qmake strips on install) is read from its project files instead
 (qmake_sources.py).
 
+Every licence an included entry names by its SPDX id (LicenseId) is written in full too, from the
+source's LICENSES/ folder (Qt 6; Qt 5's source has none, its entries bring their own files).
+
+Some code sits in a DLL without leaving a source file behind: data turned into arrays or
+resources (the MIME database, the ICC profile of PDF files) and, in a DLL installed without its
+symbol table, FreeType's font drivers. Which of those a package holds follows from the features
+the Qt prefix was configured with (its mkspecs), not from the bytes of the DLLs: EMBEDDED below.
+
 Usage: gather-notices.py --config FILE.json --out DIR
+       gather-notices.py --self-test   (plants a DLL that embeds such a component; needs mingw-w64)
 The configuration names: product, version, owner and owner_fr, stage (the staged package folder), prefix
 (the Qt prefix), objdump, qt_source (the .orig tarball), qt_package, qt_version, qt_suite, and
 components: the other shipped parts, each with name, version, licence, source, files (licence
@@ -28,6 +37,29 @@ from qmake_sources import QmakeSources, prefix_features
 from windows_includes import read_features, windows_includes
 
 SOURCE_SUFFIXES = (".c", ".cc", ".cpp", ".cxx")
+# feature (as the prefix's mkspecs name it, "-" read as "_"), the shipped DLLs that hold it when it
+# is on (any one), and the attribution entries that then ship (by Id, any letter case), or an
+# entry of its own where the source has none (Qt 5's copy of freedesktop.org's database, whose
+# upstream, shared-mime-info, is under the GPL 2.0 or later).
+EMBEDDED = [
+    ("mimetype_database", ("Qt6Core.dll",), ["tika-mimetypes"], None),
+    ("mimetype_database", ("Qt5Core.dll",), [], {
+        "Id": "freedesktop-mime-database", "Name": "freedesktop.org shared MIME-info database",
+        "License": "GNU General Public License v2.0 or later",
+        "LicenseId": "GPL-2.0-or-later", "LicenseFile": "LICENSE.GPL2",
+        "Copyright": "Copyright the freedesktop.org shared-mime-info contributors"}),
+    ("pdf", ("Qt6Gui.dll", "Qt5Gui.dll"), ["icc-srgb-color-profile"], None),
+    ("freetype", ("Qt6Gui.dll", "Qt5Gui.dll", "qwindows.dll"),
+     ["freetype", "freetype-bdf", "freetype-pcf"], None),
+]
+# A library Qt was configured to take from outside its source (-system-*): its bundled copy's
+# entries do not ship, even where the outside copy's file names are those of the bundled one; the
+# outside copy is a component of its own (the configuration's "components").
+SYSTEM_LIBRARIES = {"system_zlib": ["zlib"], "system_png": ["libpng"],
+                    "system_pcre2": ["pcre2", "pcre2-sljit"], "system_freetype": ["freetype"],
+                    "system_harfbuzz": ["harfbuzz", "harfbuzz-ng"]}
+# A licence an entry names by an id that is not SPDX's (older attribution files).
+LICENCE_ALIASES = {"GPL-2.0": "GPL-2.0-only", "ICC License": "LicenseRef-ICC-License"}
 # What a PE symbol table keeps of a long source file name when it has no room for more.
 FILE_SYMBOL_LENGTH = 14
 
@@ -56,7 +88,8 @@ def gather_qt(config):
     """The attribution entries of the Qt source whose code is in the shipped Qt DLLs."""
     stage, prefix = config["stage"], config["prefix"]
     read_features(prefix)
-    compiled, stripped = set(), []
+    enabled = {name.replace("-", "_") for name in prefix_features(prefix)[0]}
+    compiled, stripped, shipped = set(), [], set()
     for folder, _, files in os.walk(stage):
         for name in files:
             relative = os.path.relpath(os.path.join(folder, name), stage)
@@ -68,6 +101,7 @@ def gather_qt(config):
                 os.path.join(prefix, "plugins", *parts)
             if not os.path.isfile(built):
                 sys.exit(f"gather-notices: {relative} is not in the Qt prefix {prefix}")
+            shipped.add(name.lower())
             names = compiled_files(config["objdump"], built)
             compiled |= names
             if not names:
@@ -126,13 +160,30 @@ def gather_qt(config):
             sys.exit(f"gather-notices: no {wanted} in {config['qt_source']}")
         qt_licences[wanted] = (read(found[0]), f"{top}/{found[0]}")
 
+    replaced = {i for feature, ids in SYSTEM_LIBRARIES.items() if feature in enabled for i in ids}
+    embedded, own = set(), []
+    for feature, dlls, ids, entry in EMBEDDED:
+        if feature in enabled and any(dll.lower() in shipped for dll in dlls):
+            embedded |= {i.lower() for i in ids}
+            if entry:
+                own.append(entry)
+
     entries = []
+    for entry in own:
+        licence = entry["LicenseFile"]
+        if licence not in by_path:
+            sys.exit(f"gather-notices: {entry['Id']}: no {licence} in the source")
+        entries.append((entry, f"{top}/{licence}", [(f"{top}/{licence}", read(licence))]))
     for path in sorted(by_path):
         if os.path.basename(path) != "qt_attribution.json":
             continue
         folder = os.path.dirname(path)
         for entry in attribution_entries(read(path)):
-            if "libs" not in entry.get("QtParts", ["libs"]):
+            if "libs" not in entry.get("QtParts", ["libs"]) or \
+                    entry.get("Id", "").lower() in replaced:
+                continue
+            if entry.get("Id", "").lower() in embedded:
+                entries.append((entry, f"{top}/{path}", licence_texts(entry, folder, by_path, top)))
                 continue
             base = os.path.normpath(os.path.join(folder, entry.get("Path", ".")))
             if "Files" in entry:
@@ -142,21 +193,54 @@ def gather_qt(config):
             else:
                 files = [p for p in by_path if p.startswith(base + "/")]
             names = {os.path.basename(f) for f in files}
-            # A file generated from an entry's data (webgradients.css gives webgradients.cpp)
-            # is known by its stem.
+            # A source file counts by its own name; a file generated from an entry's data
+            # (webgradients.css gives webgradients.cpp) by its stem. A source known only by its
+            # stem would be another one (ANGLE's sha1.cc is not Qt's sha1.cpp).
             if not any(os.path.normpath(f) in seen for f in files) and \
-                    not any(is_compiled(n, compiled) or stem(n) in included_stems
-                            for n in names if n.endswith(SOURCE_SUFFIXES + (".css",))):
+                    not any(is_compiled(n, compiled) or n in included
+                            for n in names if n.endswith(SOURCE_SUFFIXES)) and \
+                    not any(stem(n) in included_stems for n in names if n.endswith(".css")):
                 continue
-            licence_files = entry.get("LicenseFiles") or split_files(entry.get("LicenseFile", ""))
-            texts = []
-            for licence in licence_files:
-                licence_path = os.path.normpath(os.path.join(folder, licence))
-                if licence_path not in by_path:
-                    sys.exit(f"gather-notices: {entry['Id']}: no {licence_path} in the source")
-                texts.append((f"{top}/{licence_path}", read(licence_path)))
-            entries.append((entry, f"{top}/{path}", texts))
-    return entries, qt_licences
+            entries.append((entry, f"{top}/{path}", licence_texts(entry, folder, by_path, top)))
+    # The full text of every licence the entries name by SPDX id, where the source has it.
+    spdx = {}
+    for entry, _, _ in entries:
+        for licence in spdx_ids(entry.get("LicenseId", "")):
+            path = f"LICENSES/{licence}.txt"
+            if path in by_path:
+                spdx[licence] = (read(path), f"{top}/{path}")
+            elif not entry.get("LicenseFile") and not entry.get("LicenseFiles"):
+                sys.exit(f"gather-notices: {entry['Id']}: no text of {licence} in the source")
+    return entries, qt_licences, spdx
+
+
+def licence_texts(entry, folder, by_path, top):
+    """The licence files an attribution entry names, as (origin, text)."""
+    licence_files = entry.get("LicenseFiles") or split_files(entry.get("LicenseFile", ""))
+    texts = []
+    for licence in licence_files:
+        licence_path = os.path.normpath(os.path.join(folder, licence))
+        if licence_path not in by_path:
+            sys.exit(f"gather-notices: {entry['Id']}: no {licence_path} in the source")
+        texts.append((f"{top}/{licence_path}", by_path[licence_path]))
+    return texts
+
+
+def spdx_ids(expression):
+    """The licence ids of an SPDX expression ("MIT AND (FTL OR GPL-2.0-only)"), exceptions out."""
+    expression = LICENCE_ALIASES.get(expression.strip(), expression)
+    words = re.split(r"[\s()]+", expression)
+    ids, skip = [], False
+    for word in words:
+        if word.upper() in ("AND", "OR"):
+            continue
+        if word.upper() == "WITH":
+            skip = True
+            continue
+        if word and not skip:
+            ids.append(LICENCE_ALIASES.get(word, word))
+        skip = False
+    return ids
 
 
 def field(entry, key):
@@ -176,7 +260,62 @@ def write(path, text):
         out.write(windows_text(text))
 
 
+def self_test():
+    """A planted Qt6Gui.dll holding an ICC profile, in a prefix with PDF on: the profile's entry
+    and its licence text ship; with PDF off, neither does."""
+    import io
+    import shutil
+    import tempfile
+    icc = {"Id": "icc-srgb-color-profile", "Name": "sRGB color profile icc file",
+           "Files": "sRGB2014.icc", "LicenseId": "LicenseRef-ICC-License",
+           "License": "International Color Consortium License", "Copyright": "ICC"}
+    files = {"LICENSES/LGPL-3.0-only.txt": "LGPL", "LICENSES/GPL-3.0-only.txt": "GPL",
+             "LICENSES/LicenseRef-ICC-License.txt": "ICC PERMISSION NOTICE",
+             "src/3rdparty/icc/qt_attribution.json": json.dumps([icc]),
+             "src/3rdparty/icc/sRGB2014.icc": "profile"}
+    for pdf in (True, False):
+        with tempfile.TemporaryDirectory() as work:
+            with tarfile.open(os.path.join(work, "qt.tar"), "w") as tar:
+                for path, text in files.items():
+                    info = tarfile.TarInfo(f"qtbase/{path}")
+                    info.size = len(text.encode())
+                    tar.addfile(info, io.BytesIO(text.encode()))
+            mkspecs = os.path.join(work, "prefix", "mkspecs")
+            os.makedirs(os.path.join(mkspecs, "modules"))
+            open(os.path.join(mkspecs, "qconfig.pri"), "w").close()
+            with open(os.path.join(mkspecs, "modules", "qt_lib_gui_private.pri"), "w") as f:
+                f.write(f"QT.gui_private.{'en' if pdf else 'dis'}abled_features = pdf\n")
+            for folder in ("stage", "prefix/bin", "prefix/include"):
+                os.makedirs(os.path.join(work, folder), exist_ok=True)
+            source = os.path.join(work, "profile.c")
+            with open(source, "w") as f:
+                f.write("const unsigned char profile[] = {'a', 'c', 's', 'p'};\n")
+            dll = os.path.join(work, "prefix", "bin", "Qt6Gui.dll")
+            subprocess.run(["x86_64-w64-mingw32-gcc", "-shared", "-o", dll, source], check=True)
+            shutil.copy(dll, os.path.join(work, "stage"))
+            config = {"product": "P", "version": "1", "owner": "o", "owner_fr": "o",
+                      "stage": os.path.join(work, "stage"), "prefix": os.path.join(work, "prefix"),
+                      "objdump": "x86_64-w64-mingw32-objdump",
+                      "qt_source": os.path.join(work, "qt.tar"), "qt_package": "qt",
+                      "qt_version": "1", "qt_upstream": "1", "qt_suite": "s", "components": []}
+            with open(os.path.join(work, "config.json"), "w") as f:
+                json.dump(config, f)
+            out = os.path.join(work, "out")
+            subprocess.run([sys.executable, __file__, "--config", os.path.join(work, "config.json"),
+                            "--out", out], check=True)
+            shipped = os.path.join(out, "licenses", "SPDX", "LicenseRef-ICC-License.txt")
+            entry = os.path.join(out, "licenses", "Qt-third-party", "icc-srgb-color-profile.txt")
+            if os.path.exists(shipped) != pdf or os.path.exists(entry) != pdf or (
+                    pdf and "ICC PERMISSION NOTICE" not in open(shipped, encoding="utf-8-sig").read()):
+                sys.exit(f"gather-notices: self-test: with PDF {'on' if pdf else 'off'}, the ICC "
+                         "profile's notice is wrong")
+    print("gather-notices: self-test passed (an embedded ICC profile follows the PDF feature)")
+
+
 def main():
+    if sys.argv[1:] == ["--self-test"]:
+        self_test()
+        return
     parser = argparse.ArgumentParser()
     parser.add_argument("--config", required=True)
     parser.add_argument("--out", required=True)
@@ -184,19 +323,27 @@ def main():
     with open(args.config, encoding="utf-8") as f:
         config = json.load(f)
     out = args.out
-    entries, qt_licences = gather_qt(config)
+    entries, qt_licences, spdx = gather_qt(config)
 
     sources = {}  # licence file in the package -> where its text came from
     for name, (text, origin) in qt_licences.items():
         write(os.path.join(out, "licenses", "Qt", name), text)
         sources[f"licenses/Qt/{name}"] = f"{config['qt_package']} {config['qt_version']}: {origin}"
+    for licence, (text, origin) in sorted(spdx.items()):
+        write(os.path.join(out, "licenses", "SPDX", f"{licence}.txt"), text)
+        sources[f"licenses/SPDX/{licence}.txt"] = \
+            f"{config['qt_package']} {config['qt_version']}: {origin}"
     third_party = []
     for entry, origin, texts in entries:
         name = f"licenses/Qt-third-party/{entry['Id']}.txt"
+        named = [f"licenses\\SPDX\\{licence}.txt" for licence in
+                 spdx_ids(entry.get("LicenseId", "")) if licence in spdx]
         header = [f"{field(entry, 'Name') or entry['Id']} {field(entry, 'Version')}".rstrip(),
                   f"Licence: {field(entry, 'License')}" +
                   (f" ({field(entry, 'LicenseId')})" if entry.get("LicenseId") else ""),
                   field(entry, "Copyright").strip(), ""]
+        if named:
+            header[-1:-1] = ["Full licence text: " + ", ".join(named)]
         body = "\n".join(header) + "".join(f"\n{'-' * 72}\n{text}" for _, text in texts)
         write(os.path.join(out, name), body)
         sources[name] = f"{config['qt_package']} {config['qt_version']}: {origin}" + \

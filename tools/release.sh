@@ -12,6 +12,7 @@
 # (tools/dist-source.sh).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 source "$ROOT/tools/windows-build-env.sh"
+source "$ROOT/tools/windows-qt-pins.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" git dpkg-dev file unzip python3 binutils-mingw-w64-x86-64
 
@@ -47,11 +48,13 @@ cd "$ROOT" || exit 1
 ensure_build_env
 # in_env_build PRESET / in_env_package FOLDER: one Windows build, or its ZIP and installer, in the
 # Debian 13 environment.
+# shellcheck disable=SC2016 # expanded in the environment
 in_env_build() {
     local started=$SECONDS
     in_build_env bash -c 'source tools/common.sh && build "$1"' _ "$1"
     echo "   ($1: $((SECONDS - started)) s)"
 }
+# shellcheck disable=SC2016 # expanded in the environment
 in_env_package() {
     in_build_env bash -c \
         'cd "$1" && rm -rf packages && cpack -G "ZIP;NSIS" -B "$PWD/packages" >/dev/null' _ "$1"
@@ -81,22 +84,47 @@ done
 (cd "$dist" && sha256sum -- *.deb *.exe *.zip >SHA256SUMS)
 
 # What the packages were built from besides the commit: the Qt prefixes (a hash over every file
-# in them but Qt's SBOM, which carries the time Qt was built) with the Debian sources they were
-# built from, the versions of this host's tools (the .deb), the Windows runtime DLLs that ship
-# with the package each came from, and every package of the Debian 13 environment (the Windows
-# builds).
+# in them but Qt's SBOM, which carries the time Qt was built) with the pins they answer to, the
+# archives' SHA-256 and the Debian sources they were built from; the mirror state each system's
+# packages came from (the Date of each suite's InRelease); the versions of this host's tools and
+# of the libraries that reach the .deb; the Windows runtime DLLs as shipped (stripped, in each ZIP)
+# with the package each came from; and every package of the Debian 13 environment (the Windows
+# builds, the installers and the notices).
+in_release_dates() {
+    local file
+    for file in "$1"/var/lib/apt/lists/*_InRelease; do
+        [[ -f $file ]] || continue
+        echo "$(basename "$file" _InRelease | sed 's/.*_dists_//') $(sed -n 's/^Date: //p' "$file" | head -n 1)"
+    done
+}
 {
     echo "commit $(git -C "$ROOT" rev-parse HEAD)"
     echo "SOURCE_DATE_EPOCH $SOURCE_DATE_EPOCH"
-    echo "qt6-windows $(tree_sha256 "$qt6") $qt6"
-    echo "qt5-windows $(tree_sha256 "$qt5") $qt5"
     for major in 6 5; do
+        prefix=$qt6
+        [[ $major == 5 ]] && prefix=$qt5
+        pins=$(bash "$ROOT/tools/windows-qt$major.sh" --pins)
+        echo "qt$major-windows $(tree_sha256 "$prefix") $prefix (pins: $pins)"
+        sha_var=CURRENT_QT${major}_ARCHIVE_SHA256
+        [[ $pins == current ]] && echo "qt$major-archive-sha256 ${!sha_var}"
         echo "qt$major-source $(bash "$ROOT/tools/windows-qt$major.sh" --source)"
+        bash "$ROOT/tools/windows-qt$major.sh" --libraries | sed "s/^/qt$major-library /"
     done
-    echo "== Debian 12 host (Linux build, .deb)"
-    dpkg-query -W -f='${Package} ${Version}\n' cmake ninja-build g++ qt6-base-dev \
-        libqrcodegencpp-dev dpkg-dev python3 zlib1g
-    echo "== Windows runtime DLLs (Debian 13 environment): file sha256 package version"
+    echo "== Mirror state: the Date of each suite's InRelease"
+    in_release_dates / | sed 's/^/host /'
+    in_release_dates "$BUILD_ENV" | sed 's/^/environment /'
+    echo "== Debian 12 host (Linux build, .deb): tools, and libraries linked or compiled in"
+    dpkg-query -W -f='${Package} ${Version}\n' cmake ninja-build g++ g++-12 gcc-12 cpp-12 \
+        binutils libc6-dev libstdc++-12-dev libgcc-12-dev qt6-base-dev qt6-base-dev-tools \
+        libqt6core6 libqt6gui6 libqt6network6 libqt6widgets6 libqrcodegencpp-dev \
+        libqrcodegencpp1 dpkg-dev gzip python3 zlib1g
+    echo "== Windows runtime DLLs as shipped (stripped): package dll sha256"
+    for zip in "$dist"/*.zip; do
+        for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+            echo "$(basename "$zip") $dll $(unzip -p "$zip" "*/$dll" | sha256sum | cut -d' ' -f1)"
+        done
+    done
+    echo "== Windows runtime DLLs as Debian ships them: file sha256 package version"
     build_env_runtime_dlls | cut -d' ' -f1-4
     echo "== Debian 13 environment $BUILD_ENV (Windows builds): every package"
     build_env_packages

@@ -2,9 +2,10 @@
 # Makes Authenticode-signed copies (SHA-256, RFC 3161 timestamp) of the Windows packages with
 # osslsigncode, every binary signed before it is packaged: NAME.zip becomes OUTDIR/NAME-signed.zip
 # (the same members in the same order, every .exe and .dll signed); NAME.exe, an installer of
-# tools/release.sh, becomes OUTDIR/NAME-signed.exe, built again by NSIS from the same project
-# with every .exe and .dll signed, its uninstaller signed as NSIS compiles it (!uninstfinalize),
-# and then signed itself. The files given are left as they are: they are what SHA256SUMS lists
+# tools/release.sh, becomes OUTDIR/NAME-signed.exe, built again from the same project by the NSIS
+# that built it, the Debian 13 environment's (tools/windows-build-env.sh: the same makensis and
+# plugins), with every .exe and .dll and NSIS's plugins signed, its uninstaller signed as NSIS
+# compiles it (!uninstfinalize), and then signed itself. Signing runs in that environment too. The files given are left as they are: they are what SHA256SUMS lists
 # and what a rebuild reproduces.
 #
 # Usage: tools/sign-windows.sh OUTDIR FILE.exe|FILE.zip...
@@ -17,10 +18,11 @@
 #                          certificate
 #   SIGNING_CA_FILE        the roots each signature must verify against (default: the system's)
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+source "$ROOT/tools/windows-build-env.sh"
 
 (($# >= 2)) || { echo "usage: $0 OUTDIR FILE.exe|FILE.zip..." >&2; exit 2; }
 [[ -n "${SIGNING_CERTIFICATE:-}" ]] || { echo "sign-windows: SIGNING_CERTIFICATE is empty" >&2; exit 2; }
-ensure_packages osslsigncode ca-certificates python3 nsis
+ensure_packages ca-certificates python3
 
 outdir=$(realpath -m "$1")
 shift
@@ -28,12 +30,17 @@ timestamp_url=${SIGNING_TIMESTAMP_URL-http://timestamp.digicert.com}
 ca_file=${SIGNING_CA_FILE:-/etc/ssl/certs/ca-certificates.crt}
 mkdir -p "$outdir"
 
-# The key and its password live only in a private folder removed on exit, never on a command line.
+# The key and its password live only in a private folder removed on exit, never on a command line;
+# the environment reaches it at the same path, and the roots the signatures must verify against
+# are copied there.
 secrets=$(mktemp -d)
 trap 'rm -rf "$secrets"' EXIT
 chmod 700 "$secrets"
 base64 -d <<<"$SIGNING_CERTIFICATE" >"$secrets/certificate.pfx"
 printf '%s' "${SIGNING_PASSWORD:-}" >"$secrets/password"
+cp "$ca_file" "$secrets/roots.pem"
+ca_file=$secrets/roots.pem
+export BUILD_ENV_BINDS="$secrets"$'\n'"$outdir"
 
 # The signing command, as a script NSIS can also run on the uninstaller: signs the PE file it is
 # given in place and checks that its signature verifies.
@@ -52,14 +59,15 @@ osslsigncode verify -CAfile "$ca_file" -TSA-CAfile "$ca_file" -in "\$1" >/dev/nu
 SIGN
 chmod 700 "$secrets/sign-pe"
 
-# sign_folder DIR: signs every .exe and .dll under DIR; prints how many.
+# sign_folder DIR: signs every .exe and .dll under DIR, in the environment; prints how many.
 sign_folder() {
-    local count=0 file
-    while IFS= read -r -d '' file; do
-        "$secrets/sign-pe" "$file"
-        count=$((count + 1))
-    done < <(find "$1" -type f \( -iname '*.exe' -o -iname '*.dll' \) -print0 | LC_ALL=C sort -z)
-    echo "$count"
+    local files=()
+    mapfile -d '' files < <(find "$1" -type f \( -iname '*.exe' -o -iname '*.dll' \) -print0 |
+        LC_ALL=C sort -z)
+    # shellcheck disable=SC2016 # expanded in the build environment
+    ((${#files[@]} == 0)) || (cd / && in_build_env bash -c 'for file; do "$0" "$file"; done' \
+        "$secrets/sign-pe" "${files[@]}")
+    echo "${#files[@]}"
 }
 
 for file in "$@"; do
@@ -91,19 +99,21 @@ EOF
         staged=$(sed -n 's/^ *!define INST_DIR "\(.*\)"$/\1/p' "$project")
         cp -a "$staged" "$work/files"
         cp "$(dirname "$project")"/*.ini "$work/"
-        # NSIS's plugins, which the installer unpacks and runs, signed too and found first.
+        # NSIS's plugins (the environment's), which the installer unpacks and runs, signed too
+        # and found first.
         mkdir -p "$work/plugins"
-        cp -r /usr/share/nsis/Plugins/amd64-unicode /usr/share/nsis/Plugins/x86-unicode "$work/plugins/"
+        cp -r "$BUILD_ENV/usr/share/nsis/Plugins/amd64-unicode" \
+            "$BUILD_ENV/usr/share/nsis/Plugins/x86-unicode" "$work/plugins/"
         sign_folder "$work/plugins" >/dev/null
         count=$(sign_folder "$work/files")
         sed -e "s|^\( *!define INST_DIR \).*|\1\"$work/files\"|" \
             -e "s|^\( *OutFile \).*|\1\"$work/$name\"|" "$project" >"$work/project.nsi"
-        makensis -V2 -DZORVIK_SIGN_UNINSTALLER="$secrets/sign-pe" \
-            -DZORVIK_PLUGIN_DIR="$work/plugins" "$work/project.nsi" >"$work/nsis.log" || {
+        (cd / && in_build_env makensis -V2 -DZORVIK_SIGN_UNINSTALLER="$secrets/sign-pe" \
+            -DZORVIK_PLUGIN_DIR="$work/plugins" "$work/project.nsi") >"$work/nsis.log" || {
             cat "$work/nsis.log" >&2
             exit 1
         }
-        "$secrets/sign-pe" "$work/$name"
+        (cd / && in_build_env "$secrets/sign-pe" "$work/$name")
         count=$((count + 2)) # the uninstaller and the installer
         mv "$work/$name" "$outdir/${name%.exe}-signed.exe"
         ;;

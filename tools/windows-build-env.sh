@@ -21,8 +21,11 @@
 BUILD_ENV=${ZORVIK_BUILD_ENV:-/opt/zorvik/trixie-build}
 BUILD_ENV_SUITE=trixie
 # Pinned: the compiler, its runtime (which ships) and the Qt host tools with the CMake packages
-# that find them (qt6-base-dev; QT_HOST_PATH=/usr). The others are what the builds run and what
-# building Qt from source needs (Qt 5's host tools are compiled by its configure).
+# that find them (qt6-base-dev; QT_HOST_PATH=/usr); zlib for mingw-w64, compiled into Qt's DLLs;
+# and what writes bytes of the packages: CMake (CPack's ZIP and NSIS project), NSIS with its
+# plugins (the installers, signed or not) and Python (the notices). The others are what the
+# builds run and what building Qt from source needs (Qt 5's host tools are compiled by its
+# configure); osslsigncode signs in here, beside the NSIS that rebuilds the signed installers.
 BUILD_ENV_PACKAGES=(
     g++-mingw-w64-x86-64-posix=14.2.0-19+27+b1
     gcc-mingw-w64-x86-64-posix=14.2.0-19+27+b1
@@ -32,7 +35,12 @@ BUILD_ENV_PACKAGES=(
     binutils-mingw-w64-x86-64=2.44-3+12+b1
     qt6-base-dev-tools=6.8.2+dfsg-9+deb13u2
     qt6-base-dev=6.8.2+dfsg-9+deb13u2
-    cmake ninja-build nsis file make g++ perl python3 patch xz-utils ca-certificates
+    libz-mingw-w64-dev=1.3.1+dfsg-2
+    cmake=3.31.6-2 cmake-data=3.31.6-2
+    nsis=3.11-1 nsis-common=3.11-1
+    python3=3.13.5-1 python3-minimal=3.13.5-1 libpython3-stdlib=3.13.5-1
+    python3.13=3.13.5-2+deb13u5
+    ninja-build file make g++ perl patch xz-utils ca-certificates osslsigncode
 )
 
 # What decides whether a made environment is still the right one.
@@ -41,10 +49,12 @@ build_env_stamp() {
 }
 
 # Mounts what a command in the environment needs, then runs it there (inside unshare -m).
-# Usage: build_env_enter ROOT BINDS COMMAND...; BINDS is a newline-separated list of host folders.
+# Usage: build_env_enter ROOT BINDS COMMAND...; BINDS is a newline-separated list of host folders,
+# each reached at its own path, or "HOST<tab>PATH", a host folder reached at another path; those
+# are mounted last, over any other.
 build_env_enter() {
     set -euo pipefail
-    local root=$1 binds=$2 dir
+    local root=$1 binds=$2 dir target
     shift 2
     mount --make-rprivate /
     mount -t proc proc "$root/proc"
@@ -53,9 +63,14 @@ build_env_enter() {
     mkdir -p "$root/tmp"
     mount -t tmpfs tmpfs "$root/tmp"
     while IFS= read -r dir; do
-        [[ -n $dir && -d $dir ]] || continue
+        [[ -n $dir && $dir != *$'\t'* && -d $dir ]] || continue
         mkdir -p "$root$dir"
         mount --rbind "$dir" "$root$dir"
+    done <<<"$binds"
+    while IFS=$'\t' read -r dir target; do
+        [[ -n $target && -d $dir ]] || continue
+        mkdir -p "$root$target"
+        mount --rbind "$dir" "$root$target"
     done <<<"$binds"
     exec chroot "$root" "$@"
 }
@@ -123,7 +138,8 @@ NODOC
 
 # in_build_env COMMAND...: see the top. The project (ROOT), the Qt prefixes under /opt/zorvik or
 # named by ZORVIK_WINDOWS_QT and ZORVIK_WINDOWS_QT5, and BUILD_ENV_BINDS (extra folders, one a
-# line) are reachable; the environment's variables are those of a release build, nothing else of
+# line, or "HOST<tab>PATH" for a host folder reached at PATH, as the Qt builds' fixed folders) are
+# reachable; the environment's variables are those of a release build, nothing else of
 # the host's.
 in_build_env() {
     ensure_build_env
@@ -134,9 +150,10 @@ in_build_env() {
         [[ -d $dir ]] && binds+=$'\n'$dir
     done
     for name in SOURCE_DATE_EPOCH QT_RCC_SOURCE_DATE_OVERRIDE TZ LC_ALL ZORVIK_WINDOWS_QT \
-        ZORVIK_WINDOWS_QT5 JOBS NICE CONFIGURE_ONLY; do
+        ZORVIK_WINDOWS_QT5 JOBS NICE CONFIGURE_ONLY SIGNING_TIMESTAMP_URL; do
         [[ -n ${!name:-} ]] && vars+=("$name=${!name}")
     done
+    # shellcheck disable=SC2016 # expanded in the environment
     unshare -m bash -c "$(declare -f build_env_enter); build_env_enter \"\$@\"" _ \
         "$BUILD_ENV" "$binds" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
         "${vars[@]}" bash -c 'umask 022; cd "$0" && exec "$@"' "$PWD" "$@"
@@ -144,6 +161,7 @@ in_build_env() {
 
 # The environment's package list, as BUILDINFO records it.
 build_env_packages() {
+    # shellcheck disable=SC2016 # dpkg-query's fields
     chroot "$BUILD_ENV" dpkg-query -W -f='${Package} ${Version}\n'
 }
 
@@ -164,20 +182,27 @@ build_env_runtime_dlls() {
 # build_env_finish_prefix WORK PREFIX: the QR library (C++, static) from Debian's qr-code-generator
 # source (its .orig tarball, already fetched into WORK/src), built with the environment's
 # posix-thread compiler, and the GCC runtime beside Qt's DLLs in PREFIX/bin: what a Qt prefix for
-# Windows holds besides Qt itself. WORK and PREFIX must be in BUILD_ENV_BINDS.
+# Windows holds besides Qt itself. WORK and PREFIX are paths in the environment (BUILD_ENV_BINDS
+# makes them reachable); the build folder is mapped away and the archive has no times, so that
+# the library's bytes depend on its source alone.
 build_env_finish_prefix() {
-    local work=$1 prefix=$2 dll path
-    rm -rf "$work/src/QR-Code-generator-1.8.0" "$work/qrbuild"
-    tar xzf "$work/src/qr-code-generator_1.8.0.orig.tar.gz" -C "$work/src"
-    cp -r "$work/src/QR-Code-generator-1.8.0/cpp" "$work/qrbuild"
-    in_build_env nice -n "${NICE:-10}" make -s -C "$work/qrbuild" CXX=x86_64-w64-mingw32-g++-posix \
-        AR=x86_64-w64-mingw32-gcc-ar-posix CXXFLAGS="-std=c++11 -O2" libqrcodegencpp.a
-    # Where the tool's cmake/QrCodeGen.cmake looks: qrcodegen/qrcodegen.hpp and libqrcodegencpp.
-    install -D -m644 "$work/qrbuild/qrcodegen.hpp" "$prefix/include/qrcodegen/qrcodegen.hpp"
-    install -D -m644 "$work/qrbuild/libqrcodegencpp.a" "$prefix/lib/libqrcodegencpp.a"
-    while read -r dll _ _ _ path; do
-        install -m644 "$BUILD_ENV$path" "$prefix/bin/$dll"
-    done < <(build_env_runtime_dlls)
+    # shellcheck disable=SC2016 # expanded in the build environment
+    (cd / && in_build_env nice -n "${NICE:-10}" bash -c 'set -euo pipefail
+        work=$1 prefix=$2 triplet=x86_64-w64-mingw32
+        rm -rf "$work/src/QR-Code-generator-1.8.0" "$work/qrbuild"
+        tar xzf "$work/src/qr-code-generator_1.8.0.orig.tar.gz" -C "$work/src"
+        cp -r "$work/src/QR-Code-generator-1.8.0/cpp" "$work/qrbuild"
+        cd "$work/qrbuild"
+        $triplet-g++-posix -std=c++11 -O2 -ffile-prefix-map="$work/qrbuild"=. -c qrcodegen.cpp             -o qrcodegen.o
+        rm -f libqrcodegencpp.a
+        $triplet-gcc-ar-posix rcsD libqrcodegencpp.a qrcodegen.o
+        # Where the tool'"'"'s cmake/QrCodeGen.cmake looks: qrcodegen/qrcodegen.hpp and libqrcodegencpp.
+        install -D -m644 qrcodegen.hpp "$prefix/include/qrcodegen/qrcodegen.hpp"
+        install -D -m644 libqrcodegencpp.a "$prefix/lib/libqrcodegencpp.a"
+        for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+            install -m644 "$(readlink -f "$($triplet-g++-posix -print-file-name=$dll)")" \
+                "$prefix/bin/$dll"
+        done' _ "$1" "$2")
 }
 
 if [[ ${BASH_SOURCE[0]} == "$0" ]]; then

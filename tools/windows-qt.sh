@@ -15,40 +15,89 @@
 # One fixed place for every clone: the linker orders a program's imports by the paths of the
 # import libraries, so Qt in another folder would give the Windows programs other bytes.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+source "$ROOT/tools/windows-qt-pins.sh"
 
 case "${1:-}" in
 6)
-    version=6.8.2
-    source="qt6-base 6.8.2+dfsg-9+deb13u2 trixie"
-    shared=windows-qt6.8
-    tree=88b2628f2ffe1c81a456208741d636816087adec97160db94ff49195fc3514d3
-    sha256=eba412ed00a20549b98b8371a8083330b2aec0b10f31fabfe791eea0f185df56
+    version=$QT6_VERSION source=$QT6_SOURCE shared=windows-qt6.8 minutes=40
+    tree=$CURRENT_QT6_TREE sha256=$CURRENT_QT6_ARCHIVE_SHA256 libraries=$CURRENT_QT6_LIBRARIES
+    next_tree=$NEXT_QT6_TREE
     named=${ZORVIK_WINDOWS_QT:-}
     variable=ZORVIK_WINDOWS_QT
-    minutes=40
     ;;
 5)
-    version=5.15.15
-    source="qtbase-opensource-src 5.15.15+dfsg-6+deb13u1 trixie"
-    shared=windows-qt5.15.15
-    tree=84f99f4b8a6b5e05c7caf8a0b709ac31cb1f2da7919b6a7eb7a11457ec61f893
-    sha256=58f2b57b12a0d4cb462580e0e76217f1930788f1bbd47767fc6008d0a6c14f6a
+    version=$QT5_VERSION source=$QT5_SOURCE shared=windows-qt5.15.15 minutes=16
+    tree=$CURRENT_QT5_TREE sha256=$CURRENT_QT5_ARCHIVE_SHA256 libraries=$CURRENT_QT5_LIBRARIES
+    next_tree=$NEXT_QT5_TREE
     named=${ZORVIK_WINDOWS_QT5:-}
     variable=ZORVIK_WINDOWS_QT5
-    minutes=16
     ;;
 *)
-    echo "usage: $0 6|5 [--source|--tree-sha256]" >&2
+    echo "usage: $0 6|5 [--pins|--source|--libraries|--tree-sha256|--next-tree-sha256|--make-archive OUTDIR]" >&2
     exit 2
     ;;
 esac
 major=$1
-[[ ${2:-} == --source ]] && { echo "$source"; exit 0; }
-[[ ${2:-} == --tree-sha256 ]] && { echo "$tree"; exit 0; }
 name="qt$version-mingw-w64-x86_64"
 archive="$ROOT/../shared/$shared/$name.tar.xz"
 qt_home=/opt/zorvik
 prefix="$qt_home/$name"
+
+# Which pins the prefix in use answers to: "current" (the archive, or a prefix unpacked from it)
+# or "next" (built by the scripts). The marker file a prefix gets once complete says which.
+pins_in_use() {
+    local where=${named:-$prefix}
+    if [[ -f $where/.complete ]] && grep -qx 'current\|next' "$where/.complete"; then
+        cat "$where/.complete"
+    elif [[ -n $named ]]; then
+        if [[ $(tree_sha256 "$named") == "$tree" ]]; then echo current; else echo next; fi
+    elif [[ -f $archive ]] && echo "$sha256  $archive" | sha256sum --check --status; then
+        echo current
+    else
+        echo next
+    fi
+}
+case "${2:-}" in
+--pins)
+    pins_in_use
+    exit 0
+    ;;
+--source)
+    echo "$source"
+    exit 0
+    ;;
+--libraries)
+    [[ $(pins_in_use) == next ]] && libraries=$NEXT_LIBRARIES
+    for library in $libraries; do
+        source_var=${library}_SOURCE
+        echo "${!source_var}"
+    done
+    exit 0
+    ;;
+--tree-sha256)
+    echo "$tree"
+    exit 0
+    ;;
+--next-tree-sha256)
+    echo "$next_tree"
+    exit 0
+    ;;
+--make-archive)
+    out=${3:?usage: $0 $major --make-archive OUTDIR}
+    from=$(bash "$0" "$major")
+    epoch_var=QT${major}_SOURCE_DATE_EPOCH
+    epoch=${!epoch_var}
+    mkdir -p "$out"
+    # The files as tree_sha256 counts them, under one top folder, in one order, with one owner
+    # and one time: the same prefix gives the same archive wherever and whenever it is made.
+    (cd "$from" && find . -mindepth 1 ! -name .complete -print0 | LC_ALL=C sort -z |
+        tar --null --no-recursion -T - --transform "s|^\\.|$name|" --sort=none \
+            --owner=0 --group=0 --numeric-owner --mode=go-w,u+rw --mtime="@$epoch" \
+            --format=gnu -cf -) | xz -9 -T1 >"$out/$name.tar.xz"
+    (cd "$out" && sha256sum "$name.tar.xz" >"$name.tar.xz.sha256" && cat "$name.tar.xz.sha256")
+    exit 0
+    ;;
+esac
 
 usable() {
     [[ -f "$1/lib/cmake/Qt$major/Qt${major}Config.cmake" &&
@@ -74,17 +123,18 @@ if [[ -f "$archive" ]] && echo "$sha256  $archive" | sha256sum --check --status;
     # Unpacked aside and moved into place, so that a run beside this one never sees half of it.
     unpacked=$(mktemp -d "$qt_home/.unpack.XXXXXX")
     tar -C "$unpacked" -xJf "$archive"
-    touch "$unpacked/$name/.complete"
+    echo current >"$unpacked/$name/.complete"
     rm -rf "$prefix"
     mv -T "$unpacked/$name" "$prefix" 2>/dev/null || [[ -f "$prefix/.complete" ]]
     rm -rf "$unpacked"
 else
-    [[ -f "$archive" ]] && echo "$archive does not match its checksum: not used" >&2
+    [[ -f "$archive" ]] && echo "$archive does not match the current pins: not used" >&2
     echo "Building Qt $version for Windows from Debian's sources into $qt_home:" \
         "about $minutes minutes on two cores" >&2
     rm -rf "$prefix"
     bash "$ROOT/tools/build-qt$major-mingw.sh" "$prefix" >&2
+    usable "$prefix" || { echo "No usable Qt $major for Windows in $prefix" >&2; exit 1; }
+    echo next >"$prefix/.complete"
 fi
 usable "$prefix" || { echo "No usable Qt $major for Windows in $prefix" >&2; exit 1; }
-touch "$prefix/.complete"
 echo "$prefix"

@@ -10,6 +10,10 @@ WINDOWS_OS = {"Q_OS_WIN", "Q_OS_WIN32", "Q_OS_WIN64", "Q_OS_WINDOWS"}
 
 # The Qt prefix's feature macros: QT_FEATURE_x (1 or -1) and the QT_NO_X it defines.
 FEATURES = {}
+# Macros Qt defines exactly when a feature is on (the OpenGL flavours: with OpenGL off, no ANGLE
+# or EGL header is compiled).
+FEATURE_MACROS = {"QT_OPENGL_ES_2": "QT_FEATURE_opengles2", "QT_OPENGL_ES": "QT_FEATURE_opengles2",
+                  "QT_OPENGL_DYNAMIC": "QT_FEATURE_dynamicgl"}
 
 
 def read_features(prefix):
@@ -27,7 +31,7 @@ def known(name):
         return name in WINDOWS_OS
     if name.startswith("QT_NO_"):
         return FEATURES.get(name, False) if FEATURES else None
-    return FEATURES.get(name)
+    return FEATURES.get(FEATURE_MACROS.get(name, name))
 
 
 def windows_value(directive, argument):
@@ -41,8 +45,8 @@ def windows_value(directive, argument):
     if not names or any(known(name) is None for name in names):
         return None
     python = re.sub(r"defined\s*\(?\s*(\w+)\s*\)?", lambda m: str(known(m.group(1))), expression)
-    python = re.sub(r"\b(Q_OS_|QT_NO_|QT_FEATURE_)\w+\b", lambda m: str(known(m.group(0))),
-                    python)
+    python = re.sub(r"\b(Q_OS_|QT_NO_|QT_FEATURE_|QT_OPENGL_)\w+\b",
+                    lambda m: str(known(m.group(0))), python)
     python = python.replace("||", " or ").replace("&&", " and ").replace("!", " not ")
     if not re.fullmatch(r"[\sA-Za-z()]*", python) or \
             set(re.findall(r"\w+", python)) - {"True", "False", "and", "or", "not"}:
