@@ -25,6 +25,8 @@ HTTPConnection::Step HTTPConnection::next(Phase phase, Event event) {
     if (phase == Phase::Closed)
         return stay;
     const bool reading = phase == Phase::Gathering || phase == Phase::Replying;
+    // The sending side is ended: only the delivery of what the system holds is left.
+    const bool ended = phase == Phase::Lingering || phase == Phase::Draining;
     switch (event) {
     case Event::Bytes:
     case Event::OtherLine:
@@ -42,10 +44,12 @@ HTTPConnection::Step HTTPConnection::next(Phase phase, Event event) {
     case Event::AllSent:
         if (phase == Phase::Replying || phase == Phase::LastReplies)
             return {Phase::Lingering, How::EndSending};
-        return phase == Phase::HalfClosed ? end(How::Close) : stay;
+        return phase == Phase::HalfClosed ? Step{Phase::Draining, How::EndSending} : stay;
     case Event::EndOfStream:
-        if (phase == Phase::Gathering || phase == Phase::Lingering)
+        if (phase == Phase::Gathering)
             return end(How::Close);
+        if (phase == Phase::Lingering || phase == Phase::Draining)
+            return {Phase::Draining, How::Stay};
         return {Phase::HalfClosed, How::Stay};
     case Event::Reset:
     case Event::Stalled:
@@ -53,11 +57,11 @@ HTTPConnection::Step HTTPConnection::next(Phase phase, Event event) {
     case Event::RequestLineDue:
         return phase == Phase::Gathering ? end(How::Reset) : stay;
     case Event::SendProgressDue:
-        return phase == Phase::Gathering || phase == Phase::Lingering ? stay : end(How::Reset);
+        return phase == Phase::Gathering || ended ? stay : end(How::Reset);
     case Event::LingerDue:
-        return phase == Phase::Lingering ? end(How::Close) : stay;
+        return ended ? end(How::Close) : stay;
     case Event::Displaced:
-        return end(phase == Phase::Lingering ? How::Close : How::Reset);
+        return end(ended ? How::Close : How::Reset);
     }
     return stay;
 }
@@ -102,6 +106,7 @@ void HTTPConnection::on(Event event) {
     }
     if (step.next == m_phase)
         return;
+    const Phase previous = m_phase;
     m_phase = step.next;
     switch (m_phase) {
     case Phase::Resuming:
@@ -120,7 +125,18 @@ void HTTPConnection::on(Event event) {
         silenceReading();
         break;
     case Phase::Lingering:
-        startLinger();
+        // Requests left unread at the last one still wait: read them now, to discard.
+        if (startLinger())
+            discardArrived();
+        break;
+    case Phase::Draining:
+        // Nothing more can come: only what the system still holds of the reply is waited for,
+        // so that no closed socket is left holding it for a client that never reads.
+        silenceReading();
+        if (previous == Phase::HalfClosed && !startLinger())
+            break;
+        if (delivered())
+            on(Event::LingerDue);
         break;
     default:
         break;
@@ -146,18 +162,17 @@ void HTTPConnection::finish(How how) {
     deleteLater();
 }
 
-void HTTPConnection::startLinger() {
+bool HTTPConnection::startLinger() {
     if (!endSending()) {
         // The connection is gone already.
         on(Event::Reset);
-        return;
+        return false;
     }
     m_lingerSince = m_clock.now();
     m_systemUnsent = unsentInSystem().value_or(0);
     m_deadlines.lingering(m_lingerSince);
     rearm();
-    // Requests left unread at the last one still wait: read them now, to discard.
-    discardArrived();
+    return true;
 }
 
 void HTTPConnection::rearm() {
@@ -286,7 +301,8 @@ void HTTPConnection::SendComplete(bool /*userAborted*/) {
 }
 
 void HTTPConnection::giveWay() {
-    on(m_phase == Phase::Lingering && !delivered() ? Event::Stalled : Event::Displaced);
+    const bool ended = m_phase == Phase::Lingering || m_phase == Phase::Draining;
+    on(ended && !delivered() ? Event::Stalled : Event::Displaced);
 }
 
 bool HTTPConnection::requestWaiting() const {
@@ -311,7 +327,7 @@ ConnectionFacts HTTPConnection::facts() const {
     facts.stage = stage();
     facts.acceptedAt = m_acceptedAt;
     facts.lastHeardAt = m_lastHeardAt;
-    const bool settled = m_phase == Phase::Lingering && delivered();
+    const bool settled = (m_phase == Phase::Lingering || m_phase == Phase::Draining) && delivered();
     facts.replying = m_phase != Phase::Gathering && m_phase != Phase::Closed && !settled;
     facts.lingering = settled;
     const qint64 unsent = unsentBytes();

@@ -22,25 +22,26 @@ class RequestHandler;
 /// ended, the last request read) is the phase itself. The one way out is finish(): it alone
 /// sets Closed, stops the deadline, tells admission (ended()) and schedules the deletion, once.
 ///
-/// Transitions (next(phase, event) -> phase, what leaves: fin = the sending side ends after the
-/// reply, close = a graceful close, reset = an abort, the system dropping what it holds):
+/// Transitions (next(phase, event) -> phase, what leaves: /f = the sending side ends after the
+/// reply, close = a graceful close, reset = an abort, the system dropping what it holds; the
+/// phases Gathering, Replying, Paused, Resuming, LastReplies, HalfClosed, Lingering, Draining):
 ///
-///   event \ phase   Gathering  Replying   Paused     Resuming   LastReplies HalfClosed Lingering
-///   Bytes           -          -          -          -          -          -          -
-///   OtherLine       -          -          -          -          -          -          -
-///   Get             Replying   -          -          -          -          -          -
-///   LastGet         LastRepl.  LastRepl.  -          -          -          -          -
-///   AtCap           -          Paused     -          -          -          -          -
-///   Taken           -          -          Resuming   -          -          -          -
-///   Resume          -          -          -          Replying   -          -          -
-///   AllSent         -          Linger/fin -          -          Linger/fin close      -
-///   EndOfStream     close      HalfClosed HalfClosed HalfClosed HalfClosed -          close
-///   Reset           reset      reset      reset      reset      reset      reset      reset
-///   RequestLineDue  reset      -          -          -          -          -          -
-///   SendProgressDue -          reset      reset      reset      reset      reset      -
-///   LingerDue       -          -          -          -          -          -          close
-///   Stalled         reset      reset      reset      reset      reset      reset      reset
-///   Displaced       reset      reset      reset      reset      reset      reset      close
+///   event \ phase   Gather   Reply    Paused   Resume   Last     HalfCl   Linger   Drain
+///   Bytes           -        -        -        -        -        -        -        -
+///   OtherLine       -        -        -        -        -        -        -        -
+///   Get             Reply    -        -        -        -        -        -        -
+///   LastGet         Last     Last     -        -        -        -        -        -
+///   AtCap           -        Paused   -        -        -        -        -        -
+///   Taken           -        -        Resume   -        -        -        -        -
+///   Resume          -        -        -        Reply    -        -        -        -
+///   AllSent         -        Linger/f -        -        Linger/f Drain/f  -        -
+///   EndOfStream     close    HalfCl   HalfCl   HalfCl   HalfCl   -        Drain    -
+///   Reset           reset    reset    reset    reset    reset    reset    reset    reset
+///   RequestLineDue  reset    -        -        -        -        -        -        -
+///   SendProgressDue -        reset    reset    reset    reset    reset    -        -
+///   LingerDue       -        -        -        -        -        -        close    close
+///   Stalled         reset    reset    reset    reset    reset    reset    reset    reset
+///   Displaced       reset    reset    reset    reset    reset    reset    close    close
 ///
 /// "-": the phase stays and nothing leaves. Closed stays Closed whatever comes. Events the
 /// phase cannot meet (a Paused connection reads nothing, so sees no Get) stay too.
@@ -87,11 +88,15 @@ public:
         Resuming,
         /// Replying to its last requests (kMaxRequests read): reads no more, lingers after.
         LastReplies,
-        /// Replying to a client that has ended its stream: closes after the last reply.
+        /// Replying to a client that has ended its stream: drains after the last reply.
         HalfClosed,
         /// Its sending side ended after the last reply: discards what still comes until the
         /// client closes or the linger ends.
         Lingering,
+        /// Both streams ended, the system still delivering the reply: reads nothing, closes once
+        /// it is delivered (at once if it already is), and is reset when the linger finds it
+        /// stalled, so that no closed socket is left holding a reply its client never reads.
+        Draining,
         /// finish() has run; the object is deleted from the event loop.
         Closed,
     };
@@ -109,7 +114,7 @@ public:
         Reset,           ///< the connection is gone (reset by the client, a failed read)
         RequestLineDue,  ///< no GET by the request line's deadline
         SendProgressDue, ///< the system took nothing for the send-progress time
-        LingerDue,       ///< the linger ended with the reply delivered
+        LingerDue,       ///< the reply delivered: at the linger's end, or once both streams end
         Stalled,         ///< the reply cannot leave: the system holds it and it does not move
         Displaced,       ///< admission gives the place to a newcomer
     };
@@ -189,8 +194,9 @@ private:
     void on(Event event);
     /// The one way out: Closed, the deadline stopped, admission told, deletion scheduled.
     void finish(How how);
-    /// Ends the sending side after the last reply and starts the linger.
-    void startLinger();
+    /// Ends the sending side after the last reply and starts the linger; false (and the
+    /// connection reset) when the connection is gone.
+    bool startLinger();
     /// Starts the timer for the deadline that applies now.
     void rearm();
     void onDeadline();
