@@ -135,7 +135,8 @@ void HTTPConnection::on(Event event) {
         silenceReading();
         if (previous == Phase::HalfClosed && !startLinger())
             break;
-        if (delivered())
+        // Delivered already, or a system that does not tell (Windows): nothing to wait for.
+        if (unsentInSystem().value_or(0) == 0)
             on(Event::LingerDue);
         break;
     default:

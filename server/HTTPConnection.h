@@ -94,8 +94,9 @@ public:
         /// client closes or the linger ends.
         Lingering,
         /// Both streams ended, the system still delivering the reply: reads nothing, closes once
-        /// it is delivered (at once if it already is), and is reset when the linger finds it
-        /// stalled, so that no closed socket is left holding a reply its client never reads.
+        /// it is delivered (at once if it already is, or where the system does not tell), and is
+        /// reset when the linger finds it stalled, so that no closed socket is left holding a
+        /// reply its client never reads.
         Draining,
         /// finish() has run; the object is deleted from the event loop.
         Closed,

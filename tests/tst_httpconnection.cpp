@@ -21,6 +21,18 @@ using namespace std::chrono_literals;
 using server::HTTPConnection;
 using Phase = server::HTTPConnection::Phase;
 
+#ifdef Q_OS_LINUX
+namespace {
+/// Reads what reached `client` until the stream ends: whether it ends in a reset.
+bool endsInReset(QTcpSocket& client) {
+    char buffer[4096];
+    while (::recv(static_cast<int>(client.socketDescriptor()), buffer, sizeof buffer, 0) > 0) {
+    }
+    return errno == ECONNRESET;
+}
+} // namespace
+#endif
+
 class TestHttpConnection : public QObject {
     Q_OBJECT
 
@@ -187,6 +199,9 @@ void TestHttpConnection::halfClose() {
 // A client that half-closes and never reads: its reply, taken whole by the system, is held there
 // until the linger finds it stalled, then reset away, so that no closed socket keeps it.
 void TestHttpConnection::halfClosedNeverReaderIsReset() {
+#ifndef Q_OS_LINUX
+    QSKIP("Only Linux tells what the system still holds of a reply");
+#endif
     m_fx->key = m_fx->folder.write(m_fx->selected, QString(4990, QChar(0x20AC)).toUtf8());
     m_fx->start();
     auto client = m_fx->connectNarrowClient();
@@ -200,10 +215,7 @@ void TestHttpConnection::halfClosedNeverReaderIsReset() {
     m_fx->clock.advance(HTTPConnection::kLingerTime);
     QTRY_VERIFY(!connection);
 #ifdef Q_OS_LINUX
-    char buffer[4096]; // what reached the client, then the reset
-    while (::recv(static_cast<int>(client->socketDescriptor()), buffer, 4096, 0) > 0) {
-    }
-    QCOMPARE(errno, ECONNRESET);
+    QVERIFY(endsInReset(*client));
 #endif
 }
 
@@ -336,10 +348,7 @@ void TestHttpConnection::sendTimeout() {
         m_fx->clock.advance(100ms);
         QTRY_VERIFY(!connection);
 #ifdef Q_OS_LINUX
-        char buffer[4096]; // what reached the client, then the reset
-        while (::recv(static_cast<int>(client->socketDescriptor()), buffer, 4096, 0) > 0) {
-        }
-        QCOMPARE(errno, ECONNRESET);
+        QVERIFY(endsInReset(*client));
 #endif
         return;
     }
