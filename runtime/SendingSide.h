@@ -11,4 +11,11 @@ namespace runtime {
 /// reads what the peer sends. False when the system refuses (the connection is gone already).
 bool shutdownSending(std::intptr_t descriptor);
 
+/// The bytes of `descriptor`'s sending side that the system still holds, unsent or not yet
+/// acknowledged by the peer; -1 where the system does not tell (Windows).
+int unsentInSystem(std::intptr_t descriptor);
+
+/// Makes closing `descriptor` a reset: the system drops what it still holds for the peer.
+void resetOnClose(std::intptr_t descriptor);
+
 } // namespace runtime

@@ -9,4 +9,14 @@ bool shutdownSending(std::intptr_t descriptor) {
     return ::shutdown(static_cast<SOCKET>(descriptor), SD_SEND) == 0;
 }
 
+int unsentInSystem(std::intptr_t /*descriptor*/) {
+    return -1;
+}
+
+void resetOnClose(std::intptr_t descriptor) {
+    const linger abortive{1, 0};
+    ::setsockopt(static_cast<SOCKET>(descriptor), SOL_SOCKET, SO_LINGER,
+                 reinterpret_cast<const char*>(&abortive), sizeof abortive);
+}
+
 } // namespace runtime

@@ -9,16 +9,6 @@
 
 #include <algorithm>
 
-#if defined(Q_OS_WIN)
-#include <winsock2.h>
-#else
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#if defined(Q_OS_LINUX)
-#include <linux/sockios.h>
-#endif
-#endif
-
 namespace server {
 
 ClientSocket::ClientSocket(QObject* parent)
@@ -64,23 +54,15 @@ bool ClientSocket::endSending() {
 }
 
 std::optional<qint64> ClientSocket::unsentInSystem() const {
-#if defined(Q_OS_LINUX)
-    int unsent = 0;
-    if (::ioctl(static_cast<int>(socketDescriptor()), SIOCOUTQ, &unsent) == 0)
-        return std::max(0, m_sendingEnded ? unsent - 1 : unsent);
-#endif
-    return std::nullopt;
+    const int unsent = runtime::unsentInSystem(socketDescriptor());
+    if (unsent < 0)
+        return std::nullopt;
+    // The end of the stream counts as one byte once the sending side is ended.
+    return std::max(0, m_sendingEnded ? unsent - 1 : unsent);
 }
 
 void ClientSocket::resetOnClose() {
-    const linger abortive{1, 0};
-#if defined(Q_OS_WIN)
-    ::setsockopt(static_cast<SOCKET>(socketDescriptor()), SOL_SOCKET, SO_LINGER,
-                 reinterpret_cast<const char*>(&abortive), sizeof abortive);
-#else
-    ::setsockopt(static_cast<int>(socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive,
-                 sizeof abortive);
-#endif
+    runtime::resetOnClose(socketDescriptor());
 }
 
 } // namespace server
